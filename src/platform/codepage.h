@@ -1,0 +1,16 @@
+// Windows-1252, the code page of the game's players. Texts from the wire and
+// stored values are bytes in this code page; the user interface and the
+// settings file see them as Unicode.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+std::string Cp1252ToUtf8(std::string_view bytes);
+// Characters outside the code page become '?'. Invalid UTF-8 bytes are kept
+// as the code page's byte of the same value.
+std::string Utf8ToCp1252(std::string_view utf8);
+
+} // namespace platform

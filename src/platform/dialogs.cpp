@@ -1,0 +1,83 @@
+#include "dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace platform {
+
+namespace {
+
+class RealDialogs : public Dialogs {
+public:
+    DialogResult Show(QWidget* owner, const DialogRequest& r) override
+    {
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        switch (r.kind) {
+        case DialogKind::Plain: icon = QMessageBox::NoIcon; break;
+        case DialogKind::Information: icon = QMessageBox::Information; break;
+        case DialogKind::Warning: icon = QMessageBox::Warning; break;
+        case DialogKind::Error: icon = QMessageBox::Critical; break;
+        case DialogKind::Confirmation: icon = QMessageBox::Question; break;
+        }
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+        if (r.buttons == DialogButtons::YesNo)
+            buttons = QMessageBox::Yes | QMessageBox::No;
+        else if (r.buttons == DialogButtons::YesNoCancel)
+            buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        QString caption = r.caption.isEmpty() ? QApplication::applicationName() : r.caption;
+        QMessageBox box(icon, caption, r.text, buttons, owner);
+        switch (box.exec()) {
+        case QMessageBox::Yes: return DialogResult::Yes;
+        case QMessageBox::No: return DialogResult::No;
+        case QMessageBox::Cancel: return DialogResult::Cancel;
+        default: return r.buttons == DialogButtons::Ok ? DialogResult::Ok : DialogResult::Cancel;
+        }
+    }
+};
+
+RealDialogs g_real;
+Dialogs* g_current = &g_real;
+
+} // namespace
+
+Dialogs& CurrentDialogs() { return *g_current; }
+
+void SetDialogs(Dialogs* dialogs) { g_current = dialogs ? dialogs : &g_real; }
+
+void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, const QString& caption)
+{
+    CurrentDialogs().Show(owner, DialogRequest{kind, caption, text, DialogButtons::Ok});
+}
+
+bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QString& caption)
+{
+    return CurrentDialogs().Show(owner, DialogRequest{kind, caption, text, DialogButtons::YesNo}) == DialogResult::Yes;
+}
+
+ScriptedDialogs::ScriptedDialogs() : previous_(g_current) { SetDialogs(this); }
+
+ScriptedDialogs::~ScriptedDialogs() { SetDialogs(previous_ == this ? nullptr : previous_); }
+
+DialogResult ScriptedDialogs::Show(QWidget*, const DialogRequest& request)
+{
+    shown.push_back(request);
+    if (onShow)
+        return onShow(request);
+    if (!answers.empty()) {
+        DialogResult a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    return request.buttons == DialogButtons::Ok ? DialogResult::Ok : DialogResult::No;
+}
+
+int ScriptedDialogs::Count(const QString& text) const
+{
+    int n = 0;
+    for (const auto& r : shown)
+        if (r.text == text)
+            ++n;
+    return n;
+}
+
+} // namespace platform

@@ -1,0 +1,63 @@
+// Every message box of the program goes through here. The program shows
+// real message boxes; tests install ScriptedDialogs, which records what
+// would have been shown and answers as scripted.
+#pragma once
+
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+namespace platform {
+
+enum class DialogKind { Plain, Information, Warning, Error, Confirmation };
+enum class DialogButtons { Ok, YesNo, YesNoCancel };
+enum class DialogResult { Ok, Yes, No, Cancel };
+
+struct DialogRequest {
+    DialogKind kind;
+    QString caption;   // empty: the application's title
+    QString text;
+    DialogButtons buttons;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Modal: the message loop keeps running while the box is open.
+    virtual DialogResult Show(QWidget* owner, const DialogRequest& request) = 0;
+};
+
+// The dialogs in force; never null.
+Dialogs& CurrentDialogs();
+// Installs another implementation (not owned); null restores the real one.
+void SetDialogs(Dialogs* dialogs);
+
+// Shorthands used across the program.
+void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
+bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
+
+class ScriptedDialogs : public Dialogs {
+public:
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+
+    DialogResult Show(QWidget* owner, const DialogRequest& request) override;
+
+    // Answers given in order; when none is queued, `fallback` answers
+    // (Ok for an OK box, No for a question, unless set otherwise).
+    std::deque<DialogResult> answers;
+    std::function<DialogResult(const DialogRequest&)> onShow;   // runs first when set
+    std::vector<DialogRequest> shown;
+
+    int Count(const QString& text) const;
+    bool Saw(const QString& text) const { return Count(text) > 0; }
+
+private:
+    Dialogs* previous_;
+};
+
+} // namespace platform

@@ -1,0 +1,105 @@
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/inifile.h"
+#include "platform/process.h"
+#include "platform/ticks.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, SplitsByTheWindowsRules)
+{
+    EXPECT_EQ(platform::SplitCommandLine("a b  c"), (Args{"a", "b", "c"}));
+    EXPECT_EQ(platform::SplitCommandLine("\"C:\\Program Files\\x.exe\" -host"), (Args{"C:\\Program Files\\x.exe", "-host"}));
+    EXPECT_EQ(platform::SplitCommandLine("a\\\\b \"c\\\"d\" e\\\\\\\\\"f g\""), (Args{"a\\\\b", "c\"d", "e\\\\f g"}));
+    EXPECT_EQ(platform::SplitCommandLine("x\"\"y"), (Args{"xy"}));
+    EXPECT_EQ(platform::SplitCommandLine("   "), Args{});
+    for (std::string arg : {"plain", "with blank", "quote\"inside", "trailing\\", "both \\\" here\\\\", ""}) {
+        auto back = platform::SplitCommandLine(platform::QuoteArgument(arg) + " next");
+        ASSERT_EQ(back.size(), 2u) << arg;
+        EXPECT_EQ(back[0], arg);
+    }
+}
+
+TEST(CommandLine, WindowsExecutablesGoThroughWine)
+{
+    TempDir dir;
+    std::string record = dir.File("wine-args");
+    std::string fakeWine = dir.Write("fakewine", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + record + "'\nexit 3\n", true);
+    std::string exe = dir.Write("game dir/shadow.exe", "MZ\x90\x00 not really a program", false);
+    setenv("WINE", fakeWine.c_str(), 1);
+    auto started = platform::LaunchProcess("", platform::QuoteArgument(exe) + " -service tcp -host", true);
+    unsetenv("WINE");
+    ASSERT_EQ(started.error, 0u);
+    uint32_t code = 0;
+    ASSERT_TRUE(platform::WaitForProcess(started.handle, code));
+    EXPECT_EQ(code, 3u);
+    EXPECT_EQ(ReadFileText(record), exe + "|-service|tcp|-host|");
+}
+
+TEST(Ini, SectionsAndKeysIgnoreCaseAndValuesAreTrimmed)
+{
+    const char* text = "; skin\r\n[Other]\nprimarycolor=1\n[ Colors ]\r\n  PrimaryColor =  $0000FF  \r\nq=\"quoted\"\nempty=\n";
+    EXPECT_EQ(platform::IniValue(text, "colors", "primarycolor"), "$0000FF");
+    EXPECT_EQ(platform::IniValue(text, "colors", "q"), "quoted");
+    EXPECT_EQ(platform::IniValue(text, "colors", "empty", "d"), "");
+    EXPECT_EQ(platform::IniValue(text, "colors", "missing", "d"), "d");
+    EXPECT_EQ(platform::IniValue(text, "none", "primarycolor"), "");
+    EXPECT_EQ(platform::ReadIniString("/nonexistent/skin.ini", "colors", "x", "d"), "d");
+}
+
+TEST(Ticks, DifferencesWrapModulo32Bits)
+{
+    platform::SetTickOffset(0u - platform::GetTickCount() - 50u);
+    uint32_t before = platform::GetTickCount();
+    EXPECT_GT(before, 0xFFFF0000u);
+    usleep(120 * 1000);
+    uint32_t after = platform::GetTickCount();
+    platform::SetTickOffset(0);
+    EXPECT_LT(after, 10000u);
+    EXPECT_GE(platform::TicksSince(before, after), 120u);
+    EXPECT_LT(platform::TicksSince(before, after), 10000u);
+}
+
+TEST(Files, JoiningListingAndDiskRoots)
+{
+    EXPECT_EQ(platform::JoinPath("/a/", "/b"), "/a/b");
+    EXPECT_EQ(platform::JoinPath("/a", "b/"), "/a/b/");
+    EXPECT_EQ(platform::JoinPath("/", "skins"), "/skins");
+    TempDir dir;
+    dir.MakeDir("d1");
+    dir.MakeDir("d2/sub");
+    dir.Write("f.txt", "x");
+    auto entries = platform::ListDirectory(dir.path());
+    std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_TRUE(entries[0].isDirectory);
+    EXPECT_FALSE(entries[2].isDirectory);
+    EXPECT_TRUE(platform::FileExists(dir.File("f.txt")));
+    EXPECT_FALSE(platform::FileExists(dir.File("d1")));
+    EXPECT_TRUE(platform::DirectoryExists(dir.File("d1")));
+
+    std::string list = dir.File("d1") + ":" + dir.File("missing") + ":" + dir.File("d2");
+    setenv("QP_FIXED_DISKS", list.c_str(), 1);
+    auto roots = platform::FixedDiskRoots();
+    unsetenv("QP_FIXED_DISKS");
+    EXPECT_EQ(roots, (Args{dir.File("d1") + "/", dir.File("d2") + "/"}));
+    EXPECT_EQ(platform::FixedDiskRoots().back(), "/");
+}
+
+TEST(CodePage, Windows1252RoundTrip)
+{
+    std::string all;
+    for (int i = 1; i < 256; ++i)
+        all += char(i);
+    EXPECT_EQ(platform::Utf8ToCp1252(platform::Cp1252ToUtf8(all)), all);
+    EXPECT_EQ(platform::Cp1252ToUtf8("\x80"), "\xe2\x82\xac");
+    EXPECT_EQ(platform::Utf8ToCp1252("\xe4\xb8\xad"), "?");
+    EXPECT_EQ(platform::Utf8ToCp1252("\xff"), "\xff");   // not UTF-8: kept
+}
