@@ -81,3 +81,22 @@ int ScriptedDialogs::Count(const QString& text) const
 }
 
 } // namespace platform
+
+#include <QDialog>
+
+namespace platform {
+
+namespace {
+std::function<int(QDialog&)> g_modalRunner;
+}
+
+int RunModal(QDialog& dialog)
+{
+    if (g_modalRunner)
+        return g_modalRunner(dialog);
+    return dialog.exec();
+}
+
+void SetModalRunner(std::function<int(QDialog&)> runner) { g_modalRunner = std::move(runner); }
+
+} // namespace platform

@@ -61,3 +61,14 @@ private:
 };
 
 } // namespace platform
+
+class QDialog;
+
+namespace platform {
+
+// Shows one of the program's own dialogs modally and returns its result.
+// Tests install a runner that answers for the user.
+int RunModal(QDialog& dialog);
+void SetModalRunner(std::function<int(QDialog&)> runner);
+
+} // namespace platform

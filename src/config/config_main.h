@@ -1,0 +1,194 @@
+// The configuration object: the one configuration dialog of the run, which
+// also holds the build profile, the dialog settings and the program values
+// under the settings key. Everything else reaches settings through it.
+#pragma once
+
+#include "platform/regstore.h"
+
+#include <QDialog>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QPushButton;
+class QToolButton;
+class QGroupBox;
+class QTabWidget;
+class QWidget;
+class TGameServer;
+class TFormStorage;
+class TRadioGroup;
+
+// One entry of the link table: the texts of a web link the network may change.
+struct TLinkEntry {
+    std::string text;
+    std::string url;
+    std::string hint;
+};
+
+// Colours are 0x00BBGGRR values.
+struct TSkinColours {
+    uint32_t primary = 0;
+    uint32_t secondary = 0;
+    uint32_t primaryFont = 0;
+    uint32_t secondaryFont = 0;
+    uint32_t tertiary = 0;
+    uint32_t tertiaryFont = 0;
+    uint32_t highlight = 0;
+};
+
+class Tconfig_form;
+// The class reference the main window creates the configuration object from.
+using TConfigFormClass = Tconfig_form* (*)(QWidget* owner);
+
+class Tconfig_form : public QDialog {
+    Q_OBJECT
+public:
+    // Creates an instance of class T and runs its create handler.
+    template <class T>
+    static Tconfig_form* CreateForm(QWidget* owner)
+    {
+        auto* form = new T(owner);
+        form->FormCreate();
+        return form;
+    }
+    static Tconfig_form* Create(QWidget* owner) { return CreateForm<Tconfig_form>(owner); }
+
+    explicit Tconfig_form(QWidget* owner);
+    ~Tconfig_form() override;
+
+    // The process-wide configuration object (the last one created).
+    static Tconfig_form* Instance();
+
+    // The create handler: profile, installation code, link table, stored
+    // settings, skin; shows the dialog modally when the game is not found.
+    void FormCreate();
+
+    // Virtual operations, in slot order.
+    virtual void SetProfileDefaults();
+    virtual void LoadSettings();
+    virtual void LoadLinkTable();
+    virtual bool BuildLaunchArguments(const TGameServer& server);
+    virtual void RunGame(const TGameServer& server);
+    virtual void ApplySkinColours();
+
+    // Program values under the settings key. Reading never fails.
+    std::string ReadSetting(const std::string& name) const;
+    void WriteSetting(const std::string& name, const std::string& text);
+
+    bool GameExecutableFound() const;
+    void SaveSettings();
+    void LoadSkinColours();
+
+    // --- the build profile ---------------------------------------------------
+    int32_t productNumber = 0;
+    std::array<std::string, 3> versionParts;
+    std::string productGameName;
+    std::string motdHost;          // message-of-the-day UDP host
+    std::string motdPort;
+    std::string motdUrlPrefix;
+    std::string gameExecutableName;
+    std::string gameFolderName;
+    std::string settingsKeyBase;
+    std::string settingsKeySuffix;
+    std::string dialogKey;         // key of the dialog settings; their sub-key is "config"
+    std::string skinsFolder;
+    TSkinColours skinColours;
+    uint16_t launchShowMode = 0;
+    std::string launchArguments;
+    std::string serverListClass;
+    std::string lobbyHostDefault;
+    std::string webHostDefault;
+    std::string listHostDefault;
+    std::array<TLinkEntry, 19> linkDefaults;
+
+    // --- values derived from the store ---------------------------------------
+    std::string installationCode;
+    std::string distributionCode;
+    int32_t bannerInterval = 300000;
+    std::array<TLinkEntry, 19> linkTable;
+
+    std::string SettingsKey() const { return settingsKeyBase + settingsKeySuffix; }
+    std::string DialogSettingsKey() const;
+    std::string VersionText() const { return versionParts[0] + versionParts[1] + versionParts[2]; }
+
+    // The network's hosts: the program value when set, else the profile's.
+    std::string LobbyHost() const;      // "lobbyhost", host or host:port
+    std::string MotdUrl() const;        // "motdurl"
+    std::string MotdUdp() const;        // "motdudp", host or host:port
+    std::string WebHost() const;        // "webhost"
+    std::string ListHost() const;       // "listhost", host or host:port
+
+    // Index of a named link-table entry, -1 when the name is unknown.
+    static int LinkIndex(const std::string& name);
+
+    // Texts of the controls other units read, as code-page bytes.
+    std::string NickText() const;
+    void SetNickText(const std::string& nick);
+    std::string ProgramDirText() const;
+    void SetProgramDirText(const std::string& dir);
+    std::string EmailForMotd() const;
+
+    bool searching = false;
+
+    // --- controls (stored by name) --------------------------------------------
+    QTabWidget* pages = nullptr;
+    QLineEdit* program_dir = nullptr;
+    QToolButton* program_dir_browse = nullptr;
+    QToolButton* dirfind_butt = nullptr;
+    QLineEdit* nick = nullptr;
+    QComboBox* speedbox = nullptr;
+    QCheckBox* use_taskbar = nullptr;
+    TRadioGroup* interfacestyle = nullptr;
+    QGroupBox* demobox = nullptr;
+    QLineEdit* realname = nullptr;
+    QLineEdit* age = nullptr;
+    QLineEdit* email = nullptr;
+    QLineEdit* zip = nullptr;
+    QCheckBox* notify_box = nullptr;
+    QCheckBox* chatconnect = nullptr;
+    QCheckBox* hidejoins = nullptr;
+    QCheckBox* noautoaway = nullptr;
+    QLabel* homechannellabel = nullptr;
+    QLineEdit* homechanneledit = nullptr;
+    QCheckBox* useproxies = nullptr;
+    QGroupBox* proxybox = nullptr;
+    QLineEdit* proxyaddr = nullptr;
+    QLineEdit* proxyport = nullptr;
+    QLineEdit* proxyuser = nullptr;
+    QLineEdit* proxypass = nullptr;
+    QRadioButton* udpmotdbutt = nullptr;
+    QRadioButton* httpmotdbutt = nullptr;
+    QRadioButton* icmppingbutt = nullptr;
+    QRadioButton* tcppingbutt = nullptr;
+    QCheckBox* usesocksproxies = nullptr;
+    QGroupBox* socksproxybox = nullptr;
+    QLineEdit* socksproxyaddr = nullptr;
+    QLineEdit* socksproxyuser = nullptr;
+    QLineEdit* socksproxypass = nullptr;
+    QRadioButton* socks4butt = nullptr;
+    QRadioButton* socks5butt = nullptr;
+    QComboBox* skinpathbox = nullptr;
+    QLabel* getskinshere = nullptr;
+    QWidget* buttonpanel = nullptr;
+    QPushButton* ok_butt = nullptr;
+    QPushButton* cancel_butt = nullptr;
+    QPushButton* about_butt = nullptr;
+
+protected:
+    // Creates every control with its name and design default, and lays out the pages.
+    virtual void BuildControls();
+    // Lists the stored control properties, in the order they are saved.
+    void RegisterStoredControls();
+
+    TFormStorage* FormStorage1 = nullptr;
+
+private:
+    platform::RegistryStore Store() const;
+};
