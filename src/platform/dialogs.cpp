@@ -100,3 +100,14 @@ int RunModal(QDialog& dialog)
 void SetModalRunner(std::function<int(QDialog&)> runner) { g_modalRunner = std::move(runner); }
 
 } // namespace platform
+
+#include "ansi.h"
+
+namespace platform {
+
+void ShowException(const std::exception& error)
+{
+    ShowMessage(QApplication::activeWindow(), DialogKind::Error, FromAnsi(error.what()), QApplication::applicationName());
+}
+
+} // namespace platform

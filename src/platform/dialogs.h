@@ -72,3 +72,13 @@ int RunModal(QDialog& dialog);
 void SetModalRunner(std::function<int(QDialog&)> runner);
 
 } // namespace platform
+
+#include <exception>
+
+namespace platform {
+
+// The application's general error handler: shows the error's text in an
+// error box; the message loop goes on.
+void ShowException(const std::exception& error);
+
+} // namespace platform

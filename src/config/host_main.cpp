@@ -1,0 +1,67 @@
+#include "host_main.h"
+
+#include "config_main.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace {
+Thost_form* g_hostForm = nullptr;
+
+QColor Colour(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
+} // namespace
+
+Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(owner)
+{
+    g_hostForm = this;
+    setObjectName("host_form");
+    setWindowTitle("Host a Game");
+    QFont f("Arial");
+    f.setPixelSize(11);
+    setFont(f);
+    setFixedSize(386, 101);
+
+    auto* nameLabel = new QLabel("Game Name", this);
+    nameLabel->setGeometry(8, 10, 80, 16);
+    gamename = new QLineEdit(this);
+    gamename->setObjectName("gamename");
+    gamename->setMaxLength(255);
+    gamename->setGeometry(90, 8, 288, 21);
+    auto* maxLabel = new QLabel("Max Players", this);
+    maxLabel->setGeometry(8, 40, 80, 16);
+    maxplayers = new QSpinBox(this);
+    maxplayers->setObjectName("maxplayers");
+    maxplayers->setRange(2, 64);
+    maxplayers->setValue(2);
+    maxplayers->setGeometry(90, 38, 60, 21);
+    inviteonly = new QCheckBox("Invite Only", this);
+    inviteonly->setObjectName("inviteonly");
+    inviteonly->setLayoutDirection(Qt::RightToLeft);   // the text stands left of the box
+    inviteonly->setGeometry(170, 40, 100, 18);
+    ok_butt = new QPushButton("OK", this);
+    ok_butt->setGeometry(216, 70, 75, 24);
+    ok_butt->setDefault(true);
+    cancel_butt = new QPushButton("Cancel", this);
+    cancel_butt->setGeometry(303, 70, 75, 24);
+    connect(ok_butt, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_butt, &QPushButton::clicked, this, &QDialog::reject);
+
+    if (config) {
+        QPalette p = palette();
+        p.setColor(QPalette::Window, Colour(config->skinColours.primary));
+        p.setColor(QPalette::WindowText, Colour(config->skinColours.primaryFont));
+        setPalette(p);
+        setAutoFillBackground(true);
+    }
+}
+
+Thost_form::~Thost_form()
+{
+    if (g_hostForm == this)
+        g_hostForm = nullptr;
+}
+
+Thost_form* Thost_form::Instance() { return g_hostForm; }

@@ -1,0 +1,190 @@
+// The connection to the lobby master: connecting, naming, keep-alive,
+// reading the stream, and the dispatch of received records.
+#include "plb_cmain.h"
+
+#include "app/textfuncs.h"
+#include "net/WSockets.h"
+#include "platform/ansi.h"
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace {
+constexpr uint32_t kStatusColour = 255;   // red
+// Player and game numbers above this are not believed: the tables would
+// grow without bound on a hostile master's word.
+constexpr int32_t kMaxTableIndex = 100000;
+} // namespace
+
+void Tplb_c::ConnectToMaster()
+{
+    if (!TCP) {
+        TCP = new TTCPClient(this);
+        TCP->OnConnect = [this](TCustomWSockets* s, TSocket socket) { TCPConnect(s, socket); };
+        TCP->OnData = [this](TCustomWSockets* s, TSocket socket) { TCPData(s, socket); };
+        TCP->OnClose = [this](TCustomWSockets* s, TSocket socket) { TCPClose(s, socket); };
+        TCP->OnError = [this](TCustomWSockets* s, int error, const std::string& msg) { TCPError(s, error, msg); };
+    }
+    const std::string master = config->LobbyHost();
+    TCP->Close();
+    TCP->Host = HostOf(master);
+    TCP->Port = PortOf(master, lobbyPort);
+    TCP->Open();
+    AddChatLine(mainchat, "Attemping to connect to master...", kStatusColour);
+}
+
+void Tplb_c::RequestName()
+{
+    SendRecord(LobbyRecord{cmNameWanted, selfIndex, "\\namewanted\\" + config->NickText()});
+}
+
+void Tplb_c::ResetLobby()
+{
+    ShrinkTables();
+    playerbox->clear();
+    selfIndex = -1;
+}
+
+void Tplb_c::SendRecord(const LobbyRecord& record)
+{
+    if (!TCP)
+        return;
+    std::string frame = lobby::BuildFrame(record);
+    TCP->SendBuffer(frame.data(), int(frame.size()));
+}
+
+void Tplb_c::TCPConnect(TCustomWSockets*, uint32_t)
+{
+    ResetLobby();
+    receiveBuffer.clear();
+    RequestName();
+    AddChatLine(mainchat, "Connect successful...", kStatusColour);
+}
+
+void Tplb_c::TCPData(TCustomWSockets*, uint32_t socket)
+{
+    while (TCP && TCP->State() == ssConnected && TCP->BytesAvailable(socket) > 0) {
+        std::string piece = TCP->ReadText(socket);
+        if (piece.empty())
+            break;
+        receiveBuffer += piece;
+        SplitReceiveBuffer(socket);
+    }
+}
+
+void Tplb_c::TCPClose(TCustomWSockets*, uint32_t)
+{
+    ResetLobby();
+    receiveBuffer.clear();
+    if (platform::AskYesNo(this, platform::DialogKind::Confirmation,
+                           "The server has disconnected or is not available, do you want to reconnect?", "Info"))
+        ConnectToMaster();
+    else
+        QApplication::quit();
+}
+
+void Tplb_c::TCPError(TCustomWSockets* sender, int error, const std::string& msg)
+{
+    if (error == 10035)
+        return;
+    if (error == 10060 || error == 10061) {
+        TCPClose(sender, 0);
+        return;
+    }
+    platform::ShowMessage(this, platform::DialogKind::Error, platform::FromAnsi(msg));
+}
+
+void Tplb_c::ReportBadFrame(const std::string& why)
+{
+    AddChatLine(mainchat, "Dropped data from the master that is not a lobby record: " + why, kStatusColour);
+}
+
+void Tplb_c::FramingLost()
+{
+    // The stream no longer starts at a frame: nothing after this point can be
+    // trusted, so the connection is dropped and the user asked to reconnect.
+    QTimer::singleShot(0, this, [this] {
+        if (TCP && TCP->State() == ssConnected) {
+            TCP->Close();
+            TCPClose(TCP, 0);
+        }
+    });
+}
+
+void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
+{
+    const std::string& param = record.param;
+    switch (record.type) {
+    case cmPlayer:
+        HandlePlayer(record);
+        break;
+    case cmNameTaken:
+        config->SetNickText(LookupValue(param, "namewanted") + "_");
+        RequestName();
+        break;
+    case cmGame:
+        HandleGame(record);
+        break;
+    case cmGameGone: {
+        int32_t index = StrToInt(LookupValue(param, "index"));
+        if (index > 0 && ValidGame(index))
+            games[std::size_t(index)].active = 0;
+        break;
+    }
+    case cmPing:
+        SendRecord(LobbyRecord{cmPong, selfIndex, ""});
+        break;
+    case cmChat:
+        HandleChat(record);
+        break;
+    case cmPrivMsg:
+        ShowReceivedMessage(StrToIntDef(LookupValue(param, "to"), 0), LookupValue(param, "text"));
+        break;
+    case cmInvite: {
+        int32_t inviter = StrToInt(LookupValue(param, "whoto"));
+        int32_t game = StrToInt(LookupValue(param, "whatto"));
+        ReceiveInvite(inviter, game);
+        break;
+    }
+    case cmStart:
+        JoinRunningGame();
+        break;
+    case cmMessage:
+        platform::ShowMessage(this, platform::DialogKind::Information,
+                              platform::FromAnsi(LookupValue(param, "message")));
+        break;
+    case cmRefresh:
+        RebuildPlayerList();
+        break;
+    default:
+        break;   // requests of other clients' kind: not for us
+    }
+}
+
+void Tplb_c::HandlePlayer(const LobbyRecord& record)
+{
+    int32_t index = StrToInt(LookupValue(record.param, "index"));
+    if (index <= 0 || index > kMaxTableIndex)
+        return;   // entry 0 is the placeholder, never a player
+    EnsurePlayer(index);
+    lobby::PlayerRecord& entry = players[std::size_t(index)];
+    const uint16_t ping = entry.ping;
+    const uint32_t lastPingTick = entry.lastPingTick;
+    lobby::UnpackPlayer(LookupValue(record.param, "prec"), entry);
+    entry.ping = ping;
+    entry.lastPingTick = lastPingTick;
+    if (entry.Name() == config->NickText())
+        selfIndex = index;
+}
+
+void Tplb_c::HandleGame(const LobbyRecord& record)
+{
+    int32_t index = StrToInt(LookupValue(record.param, "index"));
+    if (index <= 0 || index > kMaxTableIndex)
+        return;   // entry 0 is the "No Game" placeholder
+    EnsureGame(index);
+    lobby::UnpackGame(LookupValue(record.param, "grec"), games[std::size_t(index)]);
+}

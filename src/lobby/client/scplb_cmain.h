@@ -1,0 +1,19 @@
+// The Shadow Company build of the lobby window: its constants, colours and
+// look, and the two operations that start the game.
+#pragma once
+
+#include "plb_cmain.h"
+
+class Tscplb_cform : public Tplb_c {
+    Q_OBJECT
+public:
+    explicit Tscplb_cform(QWidget* parent = nullptr) : Tplb_c(parent) {}
+
+    void FormCreate() override;
+    void JoinRunningGame() override;
+    void StartHostedGame() override;
+
+protected:
+    void SetBuildLook() override;
+    void SetKeyCaptions() override;
+};

@@ -1,0 +1,130 @@
+#include "plb_main.h"
+
+#include "platform/dialogs.h"
+#include "platform/eventloop.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <cstdio>
+
+namespace {
+
+// The posted message: the connection handle and one record.
+class TLobbyRecordEvent : public QEvent {
+public:
+    TLobbyRecordEvent(uint32_t socket, LobbyRecord record)
+        : QEvent(platform::kLobbyRecordEvent), socket(socket), record(std::move(record))
+    {
+    }
+    uint32_t socket;
+    LobbyRecord record;
+};
+
+constexpr std::size_t kGrowBy = 5;
+
+} // namespace
+
+Tplb_form::Tplb_form(QWidget* parent) : QWidget(parent) {}
+
+Tplb_form::~Tplb_form() = default;
+
+void Tplb_form::FormCreate() { lobbyPort = "29000"; }
+
+void Tplb_form::FormShow()
+{
+    players.assign(1, lobby::PlayerRecord{});
+    games.assign(1, lobby::GameRecord{});
+    lobby::PlayerRecord& p = players[0];
+    p.ping = 9999;
+    lobby::GameRecord& g = games[0];
+    g.SetName("No Game");
+    g.maxPlayers = 0xFFFF;
+}
+
+void Tplb_form::EnsurePlayer(int32_t index)
+{
+    if (index < 0)
+        return;
+    while (int32_t(players.size()) - 1 < index) {
+        for (std::size_t k = 0; k < kGrowBy; ++k) {
+            lobby::PlayerRecord p;
+            p.index = int32_t(players.size());
+            p.ping = 9999;
+            players.push_back(p);
+        }
+    }
+}
+
+void Tplb_form::EnsureGame(int32_t index)
+{
+    if (index < 0)
+        return;
+    while (int32_t(games.size()) - 1 < index) {
+        for (std::size_t k = 0; k < kGrowBy; ++k) {
+            lobby::GameRecord g;
+            g.index = int32_t(games.size());
+            games.push_back(g);
+        }
+    }
+}
+
+void Tplb_form::ShrinkTables()
+{
+    if (players.empty())
+        players.resize(1);
+    if (games.empty())
+        games.resize(1);
+    players.resize(1);
+    games.resize(1);
+}
+
+void Tplb_form::SplitReceiveBuffer(uint32_t socket)
+{
+    std::size_t consumed = 0;
+    std::string_view rest(receiveBuffer);
+    while (!rest.empty()) {
+        lobby::SplitResult r = lobby::SplitFrame(rest);
+        if (r.status == lobby::SplitStatus::Incomplete)
+            break;
+        if (r.status == lobby::SplitStatus::Bad)
+            ReportBadFrame(r.error);
+        else {
+            ++pendingRecords_;
+            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record)));
+        }
+        if (r.used == 0)
+            break;
+        consumed += r.used;
+        rest.remove_prefix(r.used);
+    }
+    receiveBuffer.erase(0, consumed);
+}
+
+void Tplb_form::ReportBadFrame(const std::string& why) { std::fprintf(stderr, "lobby: %s\n", why.c_str()); }
+
+bool Tplb_form::event(QEvent* e)
+{
+    if (e->type() == platform::kLobbyRecordEvent) {
+        auto* posted = static_cast<TLobbyRecordEvent*>(e);
+        --pendingRecords_;
+        try {
+            HandleRecord(posted->record, posted->socket);
+        } catch (const std::exception& error) {
+            // The record is dropped; the ones after it are handled normally.
+            platform::ShowException(error);
+        }
+        RecordHandled();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void Tplb_form::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}

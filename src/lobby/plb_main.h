@@ -1,0 +1,61 @@
+// The protocol base of the lobby window: the two lobby tables, the lobby
+// port, and the cutting of received bytes into records, which are posted
+// to the window and handled one at a time in arrival order.
+#pragma once
+
+#include "lobby/protocol.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Tplb_form : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tplb_form(QWidget* parent = nullptr);
+    ~Tplb_form() override;
+
+    // Create and show handlers; each derived handler calls its parent's first.
+    virtual void FormCreate();
+    virtual void FormShow();
+
+    // Virtual operations, in slot order.
+    virtual void SendRecord(const LobbyRecord& record) = 0;
+    virtual void HandleRecord(const LobbyRecord& record, uint32_t socket) = 0;
+    virtual void EnsurePlayer(int32_t index);
+
+    void EnsureGame(int32_t index);
+    // Both tables back to their single placeholder entry (entry 0 keeps its contents).
+    void ShrinkTables();
+
+    // Index checks for numbers that come from the master.
+    bool ValidPlayer(int32_t index) const { return index >= 0 && index < int32_t(players.size()); }
+    bool ValidGame(int32_t index) const { return index >= 0 && index < int32_t(games.size()); }
+
+    std::vector<lobby::PlayerRecord> players;
+    std::vector<lobby::GameRecord> games;
+    std::string lobbyPort;
+    std::string receiveBuffer;
+
+    // Cuts every whole frame off the front of the receive buffer and posts
+    // its record; keeps the incomplete tail. Bytes that cannot be a frame
+    // are dropped and reported through ReportBadFrame.
+    void SplitReceiveBuffer(uint32_t socket);
+
+    // Records posted but not yet handled.
+    int PendingRecords() const { return pendingRecords_; }
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    // Says that received bytes were dropped; the lobby window shows it.
+    virtual void ReportBadFrame(const std::string& why);
+    // Runs after every handled record (the idle-time update).
+    virtual void RecordHandled() {}
+
+private:
+    bool shown_ = false;
+    int pendingRecords_ = 0;
+};
