@@ -1,0 +1,558 @@
+#include "WSockets.h"
+
+#include "app/textfuncs.h"
+#include "wsockerrors.h"
+
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+int Fd(TSocket s) { return static_cast<int>(s); }
+
+// Fires an event through a copy of the handler: the handler may destroy the
+// component, and with it the member it was called through.
+template <typename Handler, typename... Args>
+void Fire(const Handler& handler, Args... args)
+{
+    if (!handler)
+        return;
+    Handler copy = handler;
+    copy(args...);
+}
+
+} // namespace
+
+// --- TCustomWSockets --------------------------------------------------------
+
+TCustomWSockets::TCustomWSockets(QObject* Owner) : QObject(Owner)
+{
+    // BSD sockets need no start-up; the socket layer is ready at once.
+    FState = ssClosed;
+}
+
+TCustomWSockets::~TCustomWSockets()
+{
+    // No handler is called on a component that is going away: a failure of
+    // this last close is only stored.
+    OnError = nullptr;
+    if (FSocket != InvalidSocket)
+        Close();
+    ReleaseNotifiers();
+}
+
+std::string TCustomWSockets::ErrorText(int Error) { return wsock::ErrorText(Error); }
+
+void TCustomWSockets::ReportSocketError(int Error)
+{
+    FLastError = Error;
+    Fire(OnError, this, Error, wsock::ErrorText(Error));
+}
+
+int TCustomWSockets::ReportErrno()
+{
+    int code = wsock::FromErrno(errno);
+    ReportSocketError(code);
+    return code;
+}
+
+bool TCustomWSockets::ResolvePort(const std::string& Port, sockaddr_in& Addr)
+{
+    std::memset(&Addr, 0, sizeof Addr);
+    Addr.sin_family = AF_INET;
+    protoent pe{};
+    protoent* found = nullptr;
+    char pbuf[1024];
+    if (getprotobynumber_r(FProtocol, &pe, pbuf, sizeof pbuf, &found) != 0 || !found)
+        return false;
+    servent se{};
+    servent* service = nullptr;
+    char sbuf[1024];
+    if (getservbyname_r(Port.c_str(), found->p_name, &se, sbuf, sizeof sbuf, &service) == 0 && service)
+        Addr.sin_port = static_cast<in_port_t>(service->s_port); // already in network order
+    else
+        Addr.sin_port = htons(static_cast<uint16_t>(StrToInt(Port)));
+    Addr.sin_addr.s_addr = INADDR_ANY;
+    return true;
+}
+
+bool TCustomWSockets::ResolveAddress(const std::string& Host, const std::string& Port, sockaddr_in& Addr)
+{
+    if (!ResolvePort(Port, Addr)) {
+        // No entry for the component's protocol in the protocols database.
+        ReportSocketError(wsock::WSANO_DATA);
+        return false;
+    }
+    in_addr_t address = inet_addr(Host.c_str());
+    if (address != INADDR_NONE) {
+        Addr.sin_addr.s_addr = address;
+        return true;
+    }
+    if (Host == "255.255.255.255") {
+        Addr.sin_addr.s_addr = INADDR_BROADCAST;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* result = nullptr;
+    int rc = getaddrinfo(Host.c_str(), nullptr, &hints, &result);
+    if (rc != 0 || !result) {
+        int code = wsock::FromResolver(rc ? rc : EAI_NONAME, errno);
+        if (result)
+            freeaddrinfo(result);
+        ReportSocketError(code);
+        return false;
+    }
+    Addr.sin_addr = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr;
+    freeaddrinfo(result);
+    return true;
+}
+
+int TCustomWSockets::BytesAvailable(TSocket Socket)
+{
+    int n = 0;
+    if (ioctl(Fd(Socket), FIONREAD, &n) != 0) {
+        ReportErrno();
+        return 0;
+    }
+    return n;
+}
+
+void TCustomWSockets::SendText(TSocket Socket, const std::string& Text)
+{
+    std::size_t sent = 0;
+    while (sent < Text.size()) {
+        ssize_t n = ::send(Fd(Socket), Text.data() + sent, Text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            ReportErrno();
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+std::string TCustomWSockets::ReadText(TSocket Socket)
+{
+    int size = BytesAvailable(Socket);
+    if (size <= 0)
+        size = 300;
+    std::string text(static_cast<std::size_t>(size), '\0');
+    ssize_t n = ::recv(Fd(Socket), text.data(), text.size(), 0);
+    RearmRead(Socket);
+    if (n < 0) {
+        ReportErrno();
+        return {};
+    }
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+int TCustomWSockets::SendBuffer(TSocket Socket, const void* Buf, int Len)
+{
+    ssize_t n = ::send(Fd(Socket), Buf, Len > 0 ? static_cast<std::size_t>(Len) : 0, MSG_NOSIGNAL);
+    if (n < 0) {
+        ReportErrno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void TCustomWSockets::SendTextTo(TSocket Socket, const std::string& Text, const sockaddr_in& Addr)
+{
+    std::size_t sent = 0;
+    while (sent < Text.size()) {
+        ssize_t n = ::sendto(Fd(Socket), Text.data() + sent, Text.size() - sent, MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&Addr), sizeof Addr);
+        if (n < 0) {
+            ReportErrno();
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+std::string TCustomWSockets::ReadTextFrom(TSocket Socket, sockaddr_in& Addr)
+{
+    int size = BytesAvailable(Socket);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    socklen_t len = sizeof Addr;
+    std::memset(&Addr, 0, sizeof Addr);
+    ssize_t n = ::recvfrom(Fd(Socket), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&Addr), &len);
+    RearmRead(Socket);
+    if (n < 0) {
+        ReportErrno();
+        return {};
+    }
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+int TCustomWSockets::SendBufferTo(TSocket Socket, const void* Buf, const sockaddr_in& Addr, int Len)
+{
+    ssize_t n = ::sendto(Fd(Socket), Buf, Len > 0 ? static_cast<std::size_t>(Len) : 0, MSG_NOSIGNAL,
+                         reinterpret_cast<const sockaddr*>(&Addr), sizeof Addr);
+    if (n < 0) {
+        ReportErrno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int TCustomWSockets::ReadBufferFrom(TSocket Socket, void* Buf, sockaddr_in& Addr, int Size)
+{
+    socklen_t len = sizeof Addr;
+    std::memset(&Addr, 0, sizeof Addr);
+    ssize_t n = ::recvfrom(Fd(Socket), Buf, Size > 0 ? static_cast<std::size_t>(Size) : 0, 0,
+                           reinterpret_cast<sockaddr*>(&Addr), &len);
+    RearmRead(Socket);
+    if (n < 0) {
+        ReportErrno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void TCustomWSockets::Close()
+{
+    if (FSocket == InvalidSocket)
+        return;
+    int fd = Fd(FSocket);
+    if (::shutdown(fd, SHUT_RDWR) != 0) {
+        int code = wsock::FromErrno(errno);
+        if (code != wsock::WSAENOTCONN) {
+            ReportSocketError(code);
+            return;
+        }
+    }
+    // Linger on with time 0: the close is abortive and unsent data dropped.
+    linger lg{1, 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg) != 0) {
+        int code = wsock::FromErrno(errno);
+        if (code != wsock::WSAENOPROTOOPT) {
+            ReportSocketError(code);
+            return;
+        }
+    }
+    ReleaseNotifiers();
+    // The descriptor is gone whatever close() answers, so the handle is
+    // dropped even on failure: keeping it would close a reused descriptor.
+    int rc = ::close(fd);
+    int err = errno;
+    FSocket = InvalidSocket;
+    FState = ssClosed;
+    if (rc != 0)
+        ReportSocketError(wsock::FromErrno(err));
+}
+
+void TCustomWSockets::AttachSocket(int fd)
+{
+    ReleaseNotifiers();
+    FSocket = static_cast<TSocket>(fd);
+}
+
+void TCustomWSockets::DiscardSocket()
+{
+    if (FSocket == InvalidSocket)
+        return;
+    ReleaseNotifiers();
+    ::close(Fd(FSocket));
+    FSocket = InvalidSocket;
+}
+
+bool TCustomWSockets::AsyncSelect(int Events)
+{
+    if (FSocket == InvalidSocket) {
+        ReportSocketError(10038);
+        return false;
+    }
+    FEvents = Events;
+    bool wantRead = Events & (FD_READ | FD_CLOSE);
+    bool wantWrite = Events & FD_CONNECT;
+    if (wantRead && !FReadNotifier) {
+        FReadNotifier = new QSocketNotifier(Fd(FSocket), QSocketNotifier::Read, this);
+        connect(FReadNotifier, &QSocketNotifier::activated, this, [this] { ReadReady(); });
+    }
+    if (wantWrite && !FWriteNotifier) {
+        FWriteNotifier = new QSocketNotifier(Fd(FSocket), QSocketNotifier::Write, this);
+        connect(FWriteNotifier, &QSocketNotifier::activated, this, [this] { WriteReady(); });
+    }
+    if (FReadNotifier)
+        FReadNotifier->setEnabled(wantRead);
+    if (FWriteNotifier)
+        FWriteNotifier->setEnabled(wantWrite);
+    return true;
+}
+
+void TCustomWSockets::ReleaseNotifiers()
+{
+    // A notifier may be the one whose signal is being delivered right now
+    // (Close from inside OnData): it is switched off, detached and deleted
+    // once control is back in the event loop.
+    for (QSocketNotifier** n : {&FReadNotifier, &FWriteNotifier}) {
+        if (*n) {
+            (*n)->setEnabled(false);
+            (*n)->disconnect(this);
+            (*n)->setParent(nullptr);
+            (*n)->deleteLater();
+            *n = nullptr;
+        }
+    }
+    FEvents = 0;
+}
+
+void TCustomWSockets::RearmRead(TSocket Socket)
+{
+    // As with Winsock, a read notification is posted again only after the
+    // socket has been read from; a handler that leaves the data where it is
+    // does not spin the loop.
+    if (Socket == FSocket && FReadNotifier && (FEvents & (FD_READ | FD_CLOSE)))
+        FReadNotifier->setEnabled(true);
+}
+
+void TCustomWSockets::ReadReady()
+{
+    TSocket s = FSocket;
+    if (s == InvalidSocket)
+        return;
+    if (FSockType == SOCK_STREAM && (FEvents & FD_CLOSE)) {
+        // Readable with nothing to read means the peer has closed (0) or the
+        // connection broke (an error); data still waiting comes first.
+        char c;
+        ssize_t n = ::recv(Fd(s), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0) {
+            SocketEvent(s, FD_CLOSE, 0);
+            return;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return;
+            SocketEvent(s, FD_CLOSE, wsock::FromErrno(errno));
+            return;
+        }
+    }
+    if (!(FEvents & FD_READ))
+        return;
+    FReadNotifier->setEnabled(false);
+    SocketEvent(s, FD_READ, 0);
+}
+
+void TCustomWSockets::WriteReady()
+{
+    TSocket s = FSocket;
+    if (s == InvalidSocket)
+        return;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    FWriteNotifier->setEnabled(false);
+    FEvents &= ~FD_CONNECT;
+    SocketEvent(s, FD_CONNECT, err ? wsock::FromErrno(err) : 0);
+}
+
+void TCustomWSockets::SocketEvent(TSocket Socket, int Event, int Error)
+{
+    if (Error)
+        ReportSocketError(Error);
+}
+
+// --- TTCPClient -------------------------------------------------------------
+
+TTCPClient::TTCPClient(QObject* Owner) : TCustomWSockets(Owner)
+{
+    FProtocol = IPPROTO_TCP;
+    FSockType = SOCK_STREAM;
+}
+
+void TTCPClient::Open()
+{
+    sockaddr_in addr;
+    if (!ResolveAddress(Host, Port, addr))
+        return;
+    // A second Open does not leak the socket of the first.
+    if (FSocket != InvalidSocket)
+        Close();
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ReportErrno();
+        return;
+    }
+    AttachSocket(fd);
+    int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
+        int code = wsock::FromErrno(errno);
+        DiscardSocket();
+        ReportSocketError(code);
+        return;
+    }
+    if (!AsyncSelect(FD_CONNECT)) {
+        DiscardSocket();
+        return;
+    }
+    if (Authorized) {
+        // The first free port counting down from 1024 to 513; when all are
+        // taken the connection goes out unbound.
+        for (int port = 1024; port >= 513; --port) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_port = htons(static_cast<uint16_t>(port));
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)
+                break;
+            int code = wsock::FromErrno(errno);
+            if (code != wsock::WSAEADDRINUSE) {
+                DiscardSocket();
+                ReportSocketError(code);
+                return;
+            }
+        }
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int code = wsock::FromErrno(errno);
+        if (code != wsock::WSAEWOULDBLOCK) {
+            DiscardSocket();
+            ReportSocketError(code);
+            return;
+        }
+    }
+    FState = ssOpening;
+}
+
+void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
+{
+    switch (Event) {
+    case FD_READ:
+        if (Error)
+            ReportSocketError(Error);
+        else
+            Fire(OnData, this, Socket);
+        return;
+    case FD_CONNECT:
+        if (Error) {
+            ReportSocketError(Error);
+            return;
+        }
+        if (!AsyncSelect(FD_READ | FD_CLOSE))
+            return;
+        FState = ssConnected;
+        Fire(OnConnect, this, Socket);
+        return;
+    case FD_CLOSE:
+        if (Error == wsock::WSAENETDOWN) {
+            ReportSocketError(Error);
+            return;
+        }
+        Close();
+        Fire(OnClose, this, Socket);
+        return;
+    default:
+        if (Error)
+            ReportSocketError(Error);
+    }
+}
+
+// --- TUDPClient -------------------------------------------------------------
+
+TUDPClient::TUDPClient(QObject* Owner) : TCustomWSockets(Owner)
+{
+    FProtocol = IPPROTO_UDP;
+    FSockType = SOCK_DGRAM;
+}
+
+void TUDPClient::Open()
+{
+    sockaddr_in addr;
+    if (!ResolveAddress(Host, Port, addr))
+        return;
+    if (FSocket != InvalidSocket)
+        Close();
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ReportErrno();
+        return;
+    }
+    AttachSocket(fd);
+    if (!AsyncSelect(FD_READ)) {
+        DiscardSocket();
+        return;
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int code = wsock::FromErrno(errno);
+        if (code != wsock::WSAEWOULDBLOCK) {
+            DiscardSocket();
+            ReportSocketError(code);
+            return;
+        }
+    }
+    FState = ssOpening;
+}
+
+void TUDPClient::SocketEvent(TSocket Socket, int Event, int Error)
+{
+    if (Error)
+        ReportSocketError(Error);
+    else if (Event == FD_READ)
+        Fire(OnData, this, Socket);
+}
+
+// --- TUDPServer -------------------------------------------------------------
+
+TUDPServer::TUDPServer(QObject* Owner) : TCustomWSockets(Owner)
+{
+    FProtocol = IPPROTO_UDP;
+    FSockType = SOCK_DGRAM;
+}
+
+void TUDPServer::Open()
+{
+    sockaddr_in addr;
+    if (!LocalIP.empty()) {
+        if (!ResolveAddress(LocalIP, Port, addr))
+            return;
+    } else if (!ResolvePort(Port, addr)) {
+        ReportSocketError(wsock::WSANO_DATA);
+        return;
+    }
+    if (FSocket != InvalidSocket)
+        Close();
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ReportErrno();
+        return;
+    }
+    AttachSocket(fd);
+    int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        int code = wsock::FromErrno(errno);
+        DiscardSocket();
+        ReportSocketError(code);
+        return;
+    }
+    if (!AsyncSelect(FD_READ)) {
+        DiscardSocket();
+        return;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int code = wsock::FromErrno(errno);
+        DiscardSocket();
+        ReportSocketError(code);
+        return;
+    }
+    FState = ssListening;
+}
+
+void TUDPServer::SocketEvent(TSocket Socket, int Event, int Error)
+{
+    if (Error)
+        ReportSocketError(Error);
+    else if (Event == FD_READ)
+        Fire(OnData, this, Socket);
+}
