@@ -39,6 +39,8 @@ const char* MessageTypeName(uint8_t type);
 struct LobbyRecord {
     uint8_t type = 0;
     int32_t player = 0;
+    // Everything after "\cmparam\". A decoded record does not keep the
+    // frame's closing zero byte; values read from it end the same way.
     std::string param;
 };
 
@@ -71,6 +73,7 @@ struct SplitResult {
     std::size_t used = 0;
     LobbyRecord record;
     std::string error;   // why a frame was bad
+    bool oversized = false;  // Bad because of the length prefix: the whole buffer went
 };
 
 // Looks at the front of `buffer` only. A length prefix above `maxLength`

@@ -1,0 +1,592 @@
+#include "lobbymaster.h"
+
+#include "app/textfuncs.h"
+
+#include <algorithm>
+#include <vector>
+
+using lobby::GameRecord;
+using lobby::PlayerRecord;
+
+namespace {
+
+constexpr int32_t kMinPlayers = 2;
+constexpr int32_t kMaxPlayers = 32;
+
+// Chat colours (0x00BBGGRR), all readable on a light background.
+constexpr uint32_t kColors[] = {
+    0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0x0050A0, 0xA05000,
+};
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+int32_t Lenient(const std::string& param, std::string_view key, int32_t def = 0)
+{
+    return StrToIntDef(LookupValue(param, key), def);
+}
+
+bool GameNameChar(unsigned char ch)
+{
+    return ch == ' ' || ch == '\'' || ch == '(' || ch == ')' || ch == '[' || ch == ']'
+           || (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+}
+
+} // namespace
+
+std::string NameProblem(std::string_view name)
+{
+    if (name.empty())
+        return "Please choose a nickname.";
+    if (name.size() > 31)
+        return "That nickname is too long: at most 31 characters.";
+    for (unsigned char ch : name) {
+        if (ch == '\\')
+            return "A nickname may not contain a backslash.";
+        if (ch < 0x20 || ch == 0x7F)
+            return "A nickname may not contain control characters.";
+    }
+    return {};
+}
+
+std::string ValidGameName(std::string_view name)
+{
+    std::string trimmed = Trim(name);
+    if (trimmed.empty() || trimmed.size() > 255)
+        return {};
+    for (unsigned char ch : trimmed)
+        if (!GameNameChar(ch))
+            return {};
+    return trimmed;
+}
+
+TFrame MakeFrame(uint8_t type, std::string param)
+{
+    LobbyRecord r;
+    r.type = type;
+    r.player = 0;
+    r.param = std::move(param);
+    return std::make_shared<const std::string>(lobby::BuildFrame(r));
+}
+
+TLobbyMaster::TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog log, uint64_t nowMs)
+    : limits_(limits), out_(out), log_(std::move(log)), nextPing_(nowMs + limits.keepAliveMs)
+{
+    players_.resize(1);
+    games_.resize(1);
+}
+
+// --- connections ---------------------------------------------------------------
+
+bool TLobbyMaster::Admit(const std::string& address, std::string& why) const
+{
+    if (clients_.size() >= limits_.maxClients) {
+        why = "The lobby is full, please try again later.";
+        return false;
+    }
+    if (limits_.perAddress != 0) {
+        auto it = perAddress_.find(address);
+        if (it != perAddress_.end() && it->second >= limits_.perAddress) {
+            why = "Too many connections from your address.";
+            return false;
+        }
+    }
+    return true;
+}
+
+void TLobbyMaster::Connected(TConnId conn, const std::string& address, uint64_t nowMs)
+{
+    TClient& c = clients_[conn];
+    c.address = address;
+    c.connectedAt = c.lastHeard = c.refilledAt = nowMs;
+    c.tokens = limits_.chatBurst;
+    ++perAddress_[address];
+}
+
+void TLobbyMaster::Disconnected(TConnId conn, const std::string& reason)
+{
+    Forget(conn, reason);
+}
+
+void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
+{
+    auto it = clients_.find(conn);
+    if (it == clients_.end())
+        return;
+    TClient c = std::move(it->second);
+    clients_.erase(it);
+    auto pa = perAddress_.find(c.address);
+    if (pa != perAddress_.end() && --pa->second == 0)
+        perAddress_.erase(pa);
+    if (c.player == 0) {
+        log_("connection " + Num(conn) + " from " + c.address + " closed: " + reason);
+        return;
+    }
+    int32_t p = c.player;
+    log_("player " + Describe(p) + " left: " + reason);
+    if (players_[p].rec.hostedGame != 0)
+        CloseGame(players_[p].rec.hostedGame);
+    else
+        LeaveGame(p);
+    for (TGame& g : games_)
+        g.invited.erase(p);
+    names_.erase(players_[p].rec.Name());
+    players_[p].rec.active = 0;
+    players_[p].rec.hostPlayer = 0;
+    players_[p].rec.hostedGame = 0;
+    players_[p].conn = 0;
+    AnnouncePlayer(p);
+    BroadcastRefresh();
+    freePlayers_.insert(p);
+}
+
+void TLobbyMaster::Tick(uint64_t nowMs)
+{
+    std::vector<std::pair<TConnId, std::string>> drops;
+    for (auto& [conn, c] : clients_) {
+        if (c.player == 0 && nowMs - c.connectedAt >= limits_.nameDeadlineMs)
+            drops.emplace_back(conn, "no name within " + Num(limits_.nameDeadlineMs) + " ms");
+        else if (nowMs - c.lastHeard >= 2ull * limits_.keepAliveMs)
+            drops.emplace_back(conn, "silent for two keep-alive periods");
+    }
+    for (auto& [conn, reason] : drops) {
+        out_.Drop(conn, reason);
+        Forget(conn, reason);
+    }
+    if (nowMs >= nextPing_) {
+        nextPing_ = nowMs + limits_.keepAliveMs;
+        TFrame ping = MakeFrame(cmPing, {});
+        for (auto& entry : clients_)
+            out_.Send(entry.first, ping);
+    }
+}
+
+// --- records -------------------------------------------------------------------
+
+void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
+{
+    auto it = clients_.find(conn);
+    if (it == clients_.end())
+        return;
+    TClient& c = it->second;
+    c.lastHeard = nowMs;
+    if (r.type == cmNameWanted) {
+        HandleName(conn, c, r);
+        return;
+    }
+    if (c.player == 0)
+        return;   // nothing but a name and pongs before naming
+    switch (r.type) {
+    case cmHost: HandleHost(c, r); break;
+    case cmJoin: HandleJoin(c, r); break;
+    case cmLeave: HandleLeave(c); break;
+    case cmKick: HandleKick(c, r); break;
+    case cmInvite: HandleInvite(c, r); break;
+    case cmStart: HandleStart(c, r); break;
+    case cmChat: HandleChat(c, r, nowMs); break;
+    case cmPrivMsg: HandlePrivMsg(c, r, nowMs); break;
+    default: break;   // cmPong and anything a client has no business sending
+    }
+}
+
+void TLobbyMaster::HandleName(TConnId conn, TClient& c, const LobbyRecord& r)
+{
+    std::string name = LookupValue(r.param, "namewanted");
+    std::string problem = NameProblem(name);
+    if (!problem.empty()) {
+        SendToConn(conn, cmMessage, "\\message\\" + problem);
+        return;
+    }
+    if (c.player != 0 && players_[c.player].rec.Name() == name) {
+        // Asking again for its own name: it keeps its index.
+        out_.Send(conn, PlayerFrame(c.player));
+        SendToConn(conn, cmRefresh, {});
+        return;
+    }
+    if (names_.count(name) != 0) {
+        SendToConn(conn, cmNameTaken, "\\namewanted\\" + name);
+        return;
+    }
+    if (c.player != 0) {
+        int32_t p = c.player;
+        std::string old = players_[p].rec.Name();
+        names_.erase(old);
+        names_[name] = p;
+        players_[p].rec.SetName(name);
+        log_("player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
+        AnnouncePlayer(p);
+        BroadcastRefresh();
+        return;
+    }
+    int32_t p;
+    if (!freePlayers_.empty()) {
+        p = *freePlayers_.begin();
+        freePlayers_.erase(freePlayers_.begin());
+    } else {
+        p = int32_t(players_.size());
+        players_.emplace_back();
+    }
+    TPlayer& pl = players_[p];
+    pl = TPlayer{};
+    pl.conn = conn;
+    pl.color = kColors[p % std::size(kColors)];
+    pl.rec.active = 1;
+    pl.rec.index = p;
+    pl.rec.SetName(name);
+    pl.rec.SetAddress(c.address);
+    pl.rec.ping = 9999;
+    c.player = p;
+    names_[name] = p;
+    log_("player " + Describe(p) + " named, from " + c.address);
+
+    AnnouncePlayer(p, p);
+    BroadcastRefresh(p);
+    // The newcomer gets the whole lobby, itself included, then rebuilds its list.
+    for (std::size_t i = 1; i < players_.size(); ++i)
+        if (players_[i].rec.active)
+            out_.Send(conn, PlayerFrame(int32_t(i)));
+    for (std::size_t g = 1; g < games_.size(); ++g)
+        if (games_[g].rec.active)
+            out_.Send(conn, GameFrame(int32_t(g)));
+    SendToConn(conn, cmRefresh, {});
+}
+
+void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
+{
+    int32_t p = c.player;
+    TPlayer& pl = players_[p];
+    std::string name = ValidGameName(LookupValue(r.param, "name"));
+    if (name.empty()) {
+        Refuse(p, "That is not a valid gamename");
+        return;
+    }
+    int32_t maxPlayers = std::clamp(Lenient(r.param, "maxplayers", kMaxPlayers), kMinPlayers, kMaxPlayers);
+    bool inviteOnly = Lenient(r.param, "inviteonly") != 0;
+    std::string indexText = LookupValue(r.param, "index");
+    int32_t g;
+    if (!indexText.empty()) {
+        g = StrToIntDef(indexText, -1);
+        if (g <= 0 || g != pl.rec.hostedGame) {
+            Refuse(p, "You can only change the settings of the game you host.");
+            return;
+        }
+        log_("game " + Num(g) + " changed by " + Describe(p) + ": '" + name + "'");
+    } else {
+        if (pl.rec.hostedGame != 0) {
+            Refuse(p, "You already host a game.");
+            return;
+        }
+        if (pl.rec.hostPlayer != 0) {
+            Refuse(p, "Leave your game before hosting one.");
+            return;
+        }
+        if (!freeGames_.empty()) {
+            g = *freeGames_.begin();
+            freeGames_.erase(freeGames_.begin());
+        } else {
+            g = int32_t(games_.size());
+            games_.emplace_back();
+        }
+        games_[g] = TGame{};
+        games_[g].rec.active = 1;
+        games_[g].rec.index = g;
+        games_[g].rec.hostPlayer = p;
+        pl.rec.hostedGame = g;
+        log_("game " + Num(g) + " '" + name + "' hosted by " + Describe(p));
+    }
+    GameRecord& gr = games_[g].rec;
+    gr.SetName(name);
+    gr.maxPlayers = uint16_t(maxPlayers);
+    gr.inviteOnly = inviteOnly ? 1 : 0;
+    AnnounceGame(g);
+    AnnouncePlayer(p);
+    BroadcastRefresh();
+}
+
+void TLobbyMaster::HandleJoin(TClient& c, const LobbyRecord& r)
+{
+    int32_t p = c.player;
+    TPlayer& pl = players_[p];
+    int32_t g = Lenient(r.param, "to", -1);
+    if (!IsGame(g)) {
+        Refuse(p, "That game is no longer open.");
+        return;
+    }
+    TGame& game = games_[g];
+    if (pl.rec.hostedGame != 0) {
+        Refuse(p, "You host a game: leave it before joining another.");
+        return;
+    }
+    if (pl.rec.hostPlayer == game.rec.hostPlayer)
+        return;   // already there
+    if (game.rec.state != 0) {
+        Refuse(p, "Sorry, that game is already in progress");
+        return;
+    }
+    if (MembersOf(g) >= int32_t(game.rec.maxPlayers)) {
+        Refuse(p, "Sorry, that game is full.");
+        return;
+    }
+    if (game.rec.inviteOnly && game.invited.count(p) == 0) {
+        Refuse(p, "That game is by invitation only.");
+        return;
+    }
+    if (pl.rec.hostPlayer != 0)
+        LeaveGame(p);
+    game.invited.erase(p);
+    pl.rec.hostPlayer = game.rec.hostPlayer;
+    log_("player " + Describe(p) + " joined game " + Num(g));
+    AnnouncePlayer(p);
+    BroadcastRefresh();
+}
+
+void TLobbyMaster::HandleLeave(TClient& c)
+{
+    int32_t p = c.player;
+    if (players_[p].rec.hostedGame != 0) {
+        CloseGame(players_[p].rec.hostedGame);
+        BroadcastRefresh();
+    } else if (players_[p].rec.hostPlayer != 0) {
+        LeaveGame(p);
+        BroadcastRefresh();
+    }
+}
+
+void TLobbyMaster::HandleKick(TClient& c, const LobbyRecord& r)
+{
+    int32_t p = c.player;
+    int32_t g = players_[p].rec.hostedGame;
+    if (g == 0) {
+        Refuse(p, "Only the host of a game can kick players.");
+        return;
+    }
+    int32_t who = Lenient(r.param, "who", -1);
+    if (!IsPlayer(who) || who == p || players_[who].rec.hostPlayer != p) {
+        Refuse(p, "That player is not in your game.");
+        return;
+    }
+    games_[g].invited.erase(who);
+    log_("player " + Describe(who) + " kicked from game " + Num(g) + " by " + Describe(p));
+    LeaveGame(who);
+    Refuse(who, "You have been kicked from " + games_[g].rec.Name() + ".");
+    BroadcastRefresh();
+}
+
+void TLobbyMaster::HandleInvite(TClient& c, const LobbyRecord& r)
+{
+    int32_t p = c.player;
+    int32_t who = Lenient(r.param, "whoto", -1);
+    int32_t g = Lenient(r.param, "whatto", -1);
+    if (!IsPlayer(who) || who == p) {
+        Refuse(p, "That player is no longer in the lobby.");
+        return;
+    }
+    if (!IsGame(g) || GameOf(p) != g) {
+        Refuse(p, "You can only invite players to your own game.");
+        return;
+    }
+    TGame& game = games_[g];
+    if (GameOf(who) == g) {
+        Refuse(p, "That player is already in your game.");
+        return;
+    }
+    if (game.rec.hostPlayer == p)
+        game.invited.insert(who);
+    else if (game.rec.inviteOnly) {
+        Refuse(p, "Only the host can invite players to this game.");
+        return;
+    }
+    SendTo(who, MakeFrame(cmInvite, "\\whoto\\" + Num(p) + "\\whatto\\" + Num(g)));
+}
+
+void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
+{
+    int32_t p = c.player;
+    int32_t g = players_[p].rec.hostedGame;
+    if (g == 0) {
+        Refuse(p, "Only the host can start a game.");
+        return;
+    }
+    bool start = Lenient(r.param, "start") != 0;
+    games_[g].rec.state = start ? 1 : 0;
+    log_("game " + Num(g) + (start ? " started" : " finished"));
+    AnnounceGame(g);
+    BroadcastRefresh();
+    if (start) {
+        TFrame frame = MakeFrame(cmStart, "\\start\\1");
+        for (std::size_t i = 1; i < players_.size(); ++i)
+            if (players_[i].rec.active && players_[i].rec.hostPlayer == p)
+                SendTo(int32_t(i), frame);
+    }
+}
+
+bool TLobbyMaster::TakeChatToken(TClient& c, uint64_t nowMs)
+{
+    if (!limits_.floodLimit)
+        return true;
+    double refill = double(nowMs - c.refilledAt) * limits_.chatRate / 1000.0;
+    c.tokens = std::min(double(limits_.chatBurst), c.tokens + refill);
+    c.refilledAt = nowMs;
+    if (c.tokens >= 1.0) {
+        c.tokens -= 1.0;
+        c.warned = false;
+        return true;
+    }
+    if (!c.warned) {
+        c.warned = true;
+        Refuse(c.player, "You are sending messages too fast; lines are being dropped.");
+    }
+    return false;
+}
+
+void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r, uint64_t nowMs)
+{
+    int32_t p = c.player;
+    int32_t chan = Lenient(r.param, "chan");
+    std::string text = LookupValue(r.param, "text");
+    if (text.empty())
+        return;
+    int32_t g = 0;
+    if (chan != 0) {
+        g = GameOf(p);
+        if (g == 0) {
+            Refuse(p, "You are not in a game.");
+            return;
+        }
+    }
+    if (!TakeChatToken(c, nowMs))
+        return;
+    TFrame frame = MakeFrame(cmChat, "\\chan\\" + Num(chan != 0 ? 1 : 0) + "\\color\\"
+                                         + Num(players_[p].color) + "\\text\\"
+                                         + players_[p].rec.Name() + ": " + text);
+    if (g == 0) {
+        Broadcast(frame);
+        return;
+    }
+    int32_t host = games_[g].rec.hostPlayer;
+    for (std::size_t i = 1; i < players_.size(); ++i) {
+        const PlayerRecord& pr = players_[i].rec;
+        if (pr.active && (int32_t(i) == host || pr.hostPlayer == host))
+            SendTo(int32_t(i), frame);
+    }
+}
+
+void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r, uint64_t nowMs)
+{
+    int32_t p = c.player;
+    int32_t to = Lenient(r.param, "to", -1);
+    if (!IsPlayer(to)) {
+        Refuse(p, "That player is no longer in the lobby.");
+        return;
+    }
+    if (!TakeChatToken(c, nowMs))
+        return;
+    SendTo(to, MakeFrame(cmPrivMsg, "\\to\\" + Num(p) + "\\text\\" + LookupValue(r.param, "text")));
+}
+
+// --- games ---------------------------------------------------------------------
+
+void TLobbyMaster::CloseGame(int32_t g)
+{
+    TGame& game = games_[g];
+    int32_t host = game.rec.hostPlayer;
+    log_("game " + Num(g) + " '" + game.rec.Name() + "' closed");
+    game.rec.active = 0;
+    game.invited.clear();
+    Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)));
+    for (std::size_t i = 1; i < players_.size(); ++i) {
+        PlayerRecord& pr = players_[i].rec;
+        if (pr.active && pr.hostPlayer == host && int32_t(i) != host) {
+            pr.hostPlayer = 0;
+            AnnouncePlayer(int32_t(i));
+        }
+    }
+    if (IsPlayer(host)) {
+        players_[host].rec.hostedGame = 0;
+        AnnouncePlayer(host);
+    }
+    freeGames_.insert(g);
+}
+
+void TLobbyMaster::LeaveGame(int32_t p)
+{
+    PlayerRecord& pr = players_[p].rec;
+    if (pr.hostPlayer == 0)
+        return;
+    log_("player " + Describe(p) + " left the game of player " + Num(pr.hostPlayer));
+    pr.hostPlayer = 0;
+    AnnouncePlayer(p);
+}
+
+int32_t TLobbyMaster::GameOf(int32_t p) const
+{
+    const PlayerRecord& pr = players_[p].rec;
+    if (pr.hostedGame != 0)
+        return pr.hostedGame;
+    if (pr.hostPlayer != 0 && IsPlayer(pr.hostPlayer))
+        return players_[pr.hostPlayer].rec.hostedGame;
+    return 0;
+}
+
+bool TLobbyMaster::IsPlayer(int32_t i) const
+{
+    return i > 0 && std::size_t(i) < players_.size() && players_[i].rec.active;
+}
+
+bool TLobbyMaster::IsGame(int32_t i) const
+{
+    return i > 0 && std::size_t(i) < games_.size() && games_[i].rec.active;
+}
+
+int32_t TLobbyMaster::MembersOf(int32_t g) const
+{
+    int32_t host = games_[g].rec.hostPlayer;
+    int32_t n = 1;
+    for (std::size_t i = 1; i < players_.size(); ++i)
+        if (players_[i].rec.active && players_[i].rec.hostPlayer == host && int32_t(i) != host)
+            ++n;
+    return n;
+}
+
+// --- sending -------------------------------------------------------------------
+
+void TLobbyMaster::SendTo(int32_t player, const TFrame& frame)
+{
+    if (IsPlayer(player))
+        out_.Send(players_[player].conn, frame);
+}
+
+void TLobbyMaster::SendToConn(TConnId conn, uint8_t type, std::string param)
+{
+    out_.Send(conn, MakeFrame(type, std::move(param)));
+}
+
+void TLobbyMaster::Refuse(int32_t player, const std::string& why)
+{
+    SendTo(player, MakeFrame(cmMessage, "\\message\\" + why));
+}
+
+void TLobbyMaster::Broadcast(const TFrame& frame, int32_t except)
+{
+    for (std::size_t i = 1; i < players_.size(); ++i)
+        if (players_[i].rec.active && int32_t(i) != except)
+            out_.Send(players_[i].conn, frame);
+}
+
+void TLobbyMaster::AnnouncePlayer(int32_t p, int32_t except) { Broadcast(PlayerFrame(p), except); }
+void TLobbyMaster::AnnounceGame(int32_t g) { Broadcast(GameFrame(g)); }
+void TLobbyMaster::BroadcastRefresh(int32_t except) { Broadcast(MakeFrame(cmRefresh, {}), except); }
+
+TFrame TLobbyMaster::PlayerFrame(int32_t p) const
+{
+    return MakeFrame(cmPlayer, "\\index\\" + Num(p) + "\\prec\\" + lobby::PackPlayer(players_[p].rec));
+}
+
+TFrame TLobbyMaster::GameFrame(int32_t g) const
+{
+    return MakeFrame(cmGame, "\\index\\" + Num(g) + "\\grec\\" + lobby::PackGame(games_[g].rec));
+}
+
+std::string TLobbyMaster::Describe(int32_t p) const
+{
+    return Num(p) + " '" + players_[p].rec.Name() + "'";
+}

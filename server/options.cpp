@@ -1,0 +1,97 @@
+#include "options.h"
+
+#include "app/textfuncs.h"
+
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+uint32_t ReadCount(const std::string& option, const std::string& text, uint32_t min, uint32_t max)
+{
+    int32_t value;
+    if (!TryStrToInt(text, value) || value < 0 || uint32_t(value) < min || uint32_t(value) > max)
+        throw std::invalid_argument(option + ": expected a whole number from " + std::to_string(min)
+                                    + " to " + std::to_string(max) + ", got '" + text + "'");
+    return uint32_t(value);
+}
+
+double ReadRate(const std::string& option, const std::string& text)
+{
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value > 0) || value > 1e6)
+        throw std::invalid_argument(option + ": expected a positive number, got '" + text + "'");
+    return value;
+}
+
+} // namespace
+
+std::string UsageText()
+{
+    TServerOptions d;
+    const TLobbyLimits& l = d.limits;
+    return "Usage: parlevod [options]\n"
+           "The Parlevo lobby master server.\n\n"
+           "  --bind ADDR              address to listen on (default " + d.bind + ")\n"
+           "  --lobby-port N           lobby port, 0 for any free port (default "
+           + std::to_string(d.lobbyPort) + ")\n"
+           "  --max-frame BYTES        largest frame a client may send (default "
+           + std::to_string(l.maxFrame) + ")\n"
+           "  --send-queue BYTES       bytes queued towards one client before it is dropped (default "
+           + std::to_string(l.sendQueue) + ")\n"
+           "  --name-deadline MS       time to send a name after connecting (default "
+           + std::to_string(l.nameDeadlineMs) + ")\n"
+           "  --keepalive MS           keep-alive period; two silent periods drop a client (default "
+           + std::to_string(l.keepAliveMs) + ")\n"
+           "  --per-address N          connections from one address, 0 = no limit (default "
+           + std::to_string(l.perAddress) + ")\n"
+           "  --max-clients N          connections in all (default " + std::to_string(l.maxClients) + ")\n"
+           "  --chat-rate LINES        chat lines per second per player (default 1)\n"
+           "  --chat-burst LINES       chat lines a player may send at once (default "
+           + std::to_string(l.chatBurst) + ")\n"
+           "  --no-flood-limit         do not limit chat lines (for load tests)\n"
+           "  --help                   this text\n";
+}
+
+TServerOptions ParseOptions(const std::vector<std::string>& args)
+{
+    TServerOptions o;
+    TLobbyLimits& l = o.limits;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw std::invalid_argument(a + ": missing value");
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h")
+            o.help = true;
+        else if (a == "--bind")
+            o.bind = value();
+        else if (a == "--lobby-port")
+            o.lobbyPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--max-frame")
+            l.maxFrame = ReadCount(a, value(), 64, 64 * 1024);
+        else if (a == "--send-queue")
+            l.sendQueue = ReadCount(a, value(), 1024, 1u << 30);
+        else if (a == "--name-deadline")
+            l.nameDeadlineMs = ReadCount(a, value(), 10, 86'400'000);
+        else if (a == "--keepalive")
+            l.keepAliveMs = ReadCount(a, value(), 10, 86'400'000);
+        else if (a == "--per-address")
+            l.perAddress = ReadCount(a, value(), 0, 1'000'000);
+        else if (a == "--max-clients")
+            l.maxClients = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--chat-rate")
+            l.chatRate = ReadRate(a, value());
+        else if (a == "--chat-burst")
+            l.chatBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--no-flood-limit")
+            l.floodLimit = false;
+        else
+            throw std::invalid_argument("unknown option '" + a + "' (see --help)");
+    }
+    return o;
+}
