@@ -6,6 +6,7 @@
 #include "config/host_main.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
+#include "splitbar.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -7,6 +7,7 @@
 #include "app/shellutil.h"
 #include "app/textfuncs.h"
 #include "config/msg_main.h"
+#include "platform/dialogs.h"
 #include "platform/eventloop.h"
 #include "splitbar.h"
 
