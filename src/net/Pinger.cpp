@@ -68,6 +68,8 @@ TPinger::TPinger(QObject* Owner) : TCustomWSockets(Owner), FLimit(new QTimer(thi
     FProtocol = IPPROTO_ICMP;
     FSockType = SOCK_RAW;
     FLimit->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the limit is a promise to wait.
+    FLimit->setTimerType(Qt::PreciseTimer);
     connect(FLimit, &QTimer::timeout, this, [this] { Finish(); });
 }
 
