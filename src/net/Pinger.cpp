@@ -3,6 +3,7 @@
 #include "platform/ticks.h"
 #include "wsockerrors.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <cerrno>
@@ -67,6 +68,8 @@ TPinger::TPinger(QObject* Owner) : TCustomWSockets(Owner), FLimit(new QTimer(thi
     FProtocol = IPPROTO_ICMP;
     FSockType = SOCK_RAW;
     FLimit->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the limit is a promise to wait.
+    FLimit->setTimerType(Qt::PreciseTimer);
     connect(FLimit, &QTimer::timeout, this, [this] { Finish(); });
 }
 
@@ -94,8 +97,8 @@ int TPinger::OpenSocket()
 void TPinger::Ping()
 {
     FLimit->stop();
-    if (FSocket != InvalidSocket)
-        Close();
+    if (!ClosePrevious())
+        return;
     FReplyCount = 0;
     FTimeSum = 0;
     int fd = OpenSocket();
@@ -171,8 +174,9 @@ void TPinger::Finish()
 {
     FLimit->stop();
     ReplyTime = FReplyCount > 0 ? FTimeSum / FReplyCount : 9999;
-    Close();
-    if (OnReply) {
+    QPointer<TPinger> alive(this);
+    Close(); // may report, and an OnError handler may free us
+    if (alive && OnReply) {
         TNotifyEvent handler = OnReply;
         handler(this);
     }

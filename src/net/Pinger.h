@@ -42,6 +42,8 @@ public:
     bool UseRawSocket = true;
 
     // Starts a measurement and returns at once; OnReply fires at its end.
+    // While it runs the state is ssOpening, afterwards ssClosed. A Ping
+    // while one runs abandons the first.
     void Ping();
 
     // The process-wide counters the next request will carry.

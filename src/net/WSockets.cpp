@@ -3,6 +3,7 @@
 #include "app/textfuncs.h"
 #include "wsockerrors.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -253,6 +254,15 @@ void TCustomWSockets::Close()
         ReportSocketError(wsock::FromErrno(err));
 }
 
+bool TCustomWSockets::ClosePrevious()
+{
+    if (FSocket == InvalidSocket)
+        return true;
+    QPointer<TCustomWSockets> alive(this);
+    Close();
+    return alive && FSocket == InvalidSocket;
+}
+
 void TCustomWSockets::AttachSocket(int fd)
 {
     ReleaseNotifiers();
@@ -378,9 +388,8 @@ void TTCPClient::Open()
     sockaddr_in addr;
     if (!ResolveAddress(Host, Port, addr))
         return;
-    // A second Open does not leak the socket of the first.
-    if (FSocket != InvalidSocket)
-        Close();
+    if (!ClosePrevious())
+        return;
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         ReportErrno();
@@ -450,8 +459,12 @@ void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
             ReportSocketError(Error);
             return;
         }
-        Close();
-        Fire(OnClose, this, Socket);
+        {
+            QPointer<TCustomWSockets> alive(this);
+            Close(); // may report, and an OnError handler may free us
+            if (alive)
+                Fire(OnClose, this, Socket);
+        }
         return;
     default:
         if (Error)
@@ -472,8 +485,8 @@ void TUDPClient::Open()
     sockaddr_in addr;
     if (!ResolveAddress(Host, Port, addr))
         return;
-    if (FSocket != InvalidSocket)
-        Close();
+    if (!ClosePrevious())
+        return;
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         ReportErrno();
@@ -521,8 +534,8 @@ void TUDPServer::Open()
         ReportSocketError(wsock::WSANO_DATA);
         return;
     }
-    if (FSocket != InvalidSocket)
-        Close();
+    if (!ClosePrevious())
+        return;
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         ReportErrno();

@@ -104,6 +104,9 @@ protected:
 
     // Reports the Winsock code of the current errno; returns it.
     int ReportErrno();
+    // Closes the socket of an earlier Open, so that a second Open does not
+    // leak it; false when that failed (reported) or the component is gone.
+    bool ClosePrevious();
     // Adopts a freshly created descriptor as the component's socket.
     void AttachSocket(int fd);
     // Releases a socket that a failing Open created, without a report.

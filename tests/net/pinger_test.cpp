@@ -182,7 +182,7 @@ TEST_P(PingerNetns, NoReplyGives9999AfterTheTimeout)
     EXPECT_TRUE(m.errors.empty());
     ASSERT_EQ(m.replies, 1);
     EXPECT_EQ(m.replyTime, 9999);
-    EXPECT_GE(m.elapsedMs, 380);
+    EXPECT_GE(m.elapsedMs, 399); // never before the limit
     EXPECT_EQ(p.State(), ssClosed);
 }
 
