@@ -149,7 +149,7 @@ void Tplb_c::FormShow()
     listCharHeight = playerbox->font().pixelSize() > 0 ? playerbox->font().pixelSize() : fm.height();
     selfIndex = -1;
     gamePaneOpen = false;
-    int fontPixels = RoundForDisplay(mainline->font().pointSizeF() * logicalDpiY() / 72.0);
+    const int fontPixels = RoundForDisplay(QFontInfo(mainline->font()).pointSizeF() * logicalDpiY() / 72.0);
     mainline->setFixedHeight(fontPixels + 12);
     subline->setFixedHeight(fontPixels + 12);
     ConnectToMaster();
@@ -335,6 +335,7 @@ void Tplb_c::BuildActions()
             b->setAutoRaise(true);
             b->setToolButtonStyle(Qt::ToolButtonTextOnly);
             b->setGeometry(2, y, 113, 20);
+            b->setVisible(a->isVisible());
             y += 20;
         }
     };

@@ -1,0 +1,109 @@
+#include "lobbyfixture.h"
+
+#include "config/host_main.h"
+#include "platform/eventloop.h"
+#include "platform/regstore.h"
+
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QThread>
+
+void LobbyTest::SetUp()
+{
+    game.Write("shadow.exe", "MZ");
+    platform::SetModalRunner([this](QDialog& d) { return modal ? modal(d) : int(QDialog::Rejected); });
+}
+
+void LobbyTest::TearDown()
+{
+    delete lobby;
+    lobby = nullptr;
+    platform::SetModalRunner({});
+    QCoreApplication::processEvents();
+}
+
+void LobbyTest::StartLobby(bool waitForName)
+{
+    platform::RegistryStore store = platform::RegistryStore::CurrentUser();
+    store.WriteStrings("Software\\Parlevo\\quillet\\scompany\\config",
+                       {{"nick_Text", nick}, {"program_dir_Text", game.path() + "/"}});
+    if (writeLobbyHost)
+        store.WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost",
+                          "127.0.0.1:" + std::to_string(master.Port()));
+    lobby = new Tscplb_cform;
+    lobby->FormCreate();
+    new Thost_form(lobby, lobby->config);
+    lobby->show();
+    if (waitForName)
+        ASSERT_GE(master.WaitFor(cmNameWanted), 0) << "the window did not ask for its name";
+}
+
+void LobbyTest::JoinAs(int32_t index)
+{
+    DeliverPlayer(TScriptedMaster::Player(index, nick));
+    DeliverRefresh();
+    ASSERT_EQ(lobby->selfIndex, index);
+}
+
+bool LobbyTest::WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    return platform::ProcessEventsUntil(done, timeoutMs);
+}
+
+void LobbyTest::Pump(int ms)
+{
+    platform::ProcessEventsUntil([] { return false; }, ms);
+}
+
+void LobbyTest::Deliver(const LobbyRecord& record)
+{
+    master.Send(record);
+    Settle();
+}
+
+void LobbyTest::Settle()
+{
+    // A ping round trip through the window: when its answer arrives, every
+    // record sent before the ping has been handled.
+    const std::size_t from = master.received.size();
+    master.Send(LobbyRecord{cmPing, 0, ""});
+    master.WaitFor(cmPong, 3000, from);
+    QCoreApplication::processEvents();
+}
+
+bool LobbyTest::SelectPlayer(int32_t index)
+{
+    for (int row = 0; row < lobby->playerbox->count(); ++row)
+        if (!lobby->RowIsGame(row) && lobby->RowEntry(row) == index) {
+            lobby->playerbox->setCurrentRow(row);
+            return true;
+        }
+    return false;
+}
+
+bool LobbyTest::SelectGame(int32_t index)
+{
+    for (int row = 0; row < lobby->playerbox->count(); ++row)
+        if (lobby->RowIsGame(row) && lobby->RowEntry(row) == index) {
+            lobby->playerbox->setCurrentRow(row);
+            return true;
+        }
+    return false;
+}
+
+std::vector<std::string> LobbyTest::Rows() const
+{
+    std::vector<std::string> rows;
+    for (int row = 0; row < lobby->playerbox->count(); ++row)
+        rows.push_back((lobby->RowIsGame(row) ? "G" : "P") + std::to_string(lobby->RowEntry(row)));
+    return rows;
+}
+
+std::vector<LobbyRecord> LobbyTest::Sent(uint8_t type) const
+{
+    std::vector<LobbyRecord> out;
+    for (const auto& r : master.received)
+        if (r.type == type)
+            out.push_back(r);
+    return out;
+}
