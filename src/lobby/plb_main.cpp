@@ -87,8 +87,14 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
         lobby::SplitResult r = lobby::SplitFrame(rest);
         if (r.status == lobby::SplitStatus::Incomplete)
             break;
-        if (r.status == lobby::SplitStatus::Bad)
+        if (r.status == lobby::SplitStatus::Bad) {
             ReportBadFrame(r.error);
+            if (r.oversized) {
+                receiveBuffer.clear();
+                FramingLost();
+                return;
+            }
+        }
         else {
             ++pendingRecords_;
             QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record)));

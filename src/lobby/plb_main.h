@@ -52,6 +52,9 @@ protected:
     void showEvent(QShowEvent* e) override;
     // Says that received bytes were dropped; the lobby window shows it.
     virtual void ReportBadFrame(const std::string& why);
+    // The stream no longer starts at a frame boundary (a length no record
+    // can have): nothing that follows can be trusted.
+    virtual void FramingLost() {}
     // Runs after every handled record (the idle-time update).
     virtual void RecordHandled() {}
 

@@ -296,3 +296,27 @@ TEST_F(LobbyTest, FrameOfTheWindow)
     EXPECT_EQ(lobby->mainchat->document()->blockCount(), 105);
     EXPECT_EQ(lobby->subchat->document()->blockCount(), 72);
 }
+
+TEST_F(LobbyTest, BadFramesAreDroppedAndAStreamOutOfStepReconnects)
+{
+    StartLobby();
+    JoinAs(1);
+    // A frame without a record type: dropped with a status line, the next one handled.
+    std::string text = std::string("\\player\\0\\cmparam\\") + '\0';
+    lobby::CipherFrame(text.data(), text.size());
+    const uint32_t n = uint32_t(text.size());
+    master.SendRaw(std::string(reinterpret_cast<const char*>(&n), 4) + text);
+    master.SendChat(0, 0, "after the bad frame");
+    Settle();
+    const QTextBlock last = lobby->mainchat->document()->lastBlock();
+    EXPECT_EQ(last.text(), "after the bad frame");
+    EXPECT_TRUE(last.previous().text().startsWith("Dropped data from the master"));
+
+    // A length no record can have: the stream is out of step, so the
+    // connection is dropped and the user asked to reconnect.
+    dialogs.answers.push_back(platform::DialogResult::Yes);
+    const int connections = master.Connections();
+    master.SendRaw(std::string("\xff\xff\xff\x7f", 4) + std::string(100, 'x'));
+    ASSERT_TRUE(WaitUntil([&] { return master.Connections() > connections; }));
+    EXPECT_TRUE(dialogs.Saw("The server has disconnected or is not available, do you want to reconnect?"));
+}

@@ -324,6 +324,12 @@ void Tplb_c::BuildActions()
     ShowAll->setCheckable(true);
     ShowAll->setVisible(false);
     make(UpdateDisplay, "UpdateDisplay", "UpdateDisplay", "", [this] { UpdateDisplayUpdate(); });
+    // Light captions on the dark panel; disabled ones greyed.
+    QPalette buttons = button_panel->palette();
+    buttons.setColor(QPalette::Active, QPalette::ButtonText, Qt::white);
+    buttons.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::white);
+    buttons.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x8c, 0x92, 0x90));
+    button_panel->setPalette(buttons);
     UpdateDisplay->setProperty("category", "Idle");
 
     auto column = [](QWidget* panel, std::initializer_list<QAction*> actions) {

@@ -205,6 +205,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void RecordHandled() override { UpdateDisplayUpdate(); }
     void ReportBadFrame(const std::string& why) override;
+    void FramingLost() override;
 
     // The game build's picture, glyphs and button position.
     virtual void SetBuildLook();
@@ -214,11 +215,9 @@ protected:
 private:
     void OpenPingReply();
     void InstallListDrawing();
-    void FramingLost();
     void BuildComponents();
     void BuildActions();
     void LayoutPanel1();
-    void LayoutBackpanel();
     void MakeDotList();
     void HandleChat(const LobbyRecord& record);
     void HandlePlayer(const LobbyRecord& record);
