@@ -12,11 +12,15 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -94,6 +98,18 @@ protected:
     }
 };
 
+// The application's style with less room beside each tab's caption.
+class TNarrowTabStyle : public QProxyStyle {
+public:
+    explicit TNarrowTabStyle(QObject* owner) { setParent(owner); }
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 } // namespace
 
 void Tconfig_form::BuildControls()
@@ -105,6 +121,8 @@ void Tconfig_form::BuildControls()
     setFixedSize(418, 316);
 
     pages = Place(new QTabWidget(this), "pages", 4, 4, 327, 308);
+    // Narrower tabs than the style's own, so all five fit side by side.
+    pages->tabBar()->setStyle(new TNarrowTabStyle(pages->tabBar()));
 
     // --- General ------------------------------------------------------------
     generalpage = new QWidget;
@@ -114,7 +132,6 @@ void Tconfig_form::BuildControls()
     program_dir = Edit(g, "program_dir", 8, 20, 248);
     program_dir_browse = Place(new QToolButton(g), "program_dir_browse", 256, 20, 21, kEditHeight);
     program_dir_browse->setText("...");
-    program_dir_browse->setToolTip("Select directory:");
     dirfind_butt = Place(new QToolButton(g), "dirfind_butt", 284, 20, 25, kEditHeight);
     dirfind_butt->setAutoRaise(true);
     dirfind_butt->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
@@ -128,26 +145,25 @@ void Tconfig_form::BuildControls()
                         "T1 or greater"});
     speedbox->setCurrentIndex(2);
 
-    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 90);
-
-    demobox = Place(new QGroupBox(" Demographic Information ", g), "demobox", 8, 110, 220, 150);
-    realnamelab = Caption(demobox, "Real Name", 8, 18, "realnamelab");
-    realname = Edit(demobox, "realname", 8, 32, 204);
-    realname->setMaxLength(50);
-    agelab = Caption(demobox, "Age", 8, 56, "agelab");
-    age = Edit(demobox, "age", 8, 70, 30);
-    age->setMaxLength(2);
-    ziplab = Caption(demobox, "Zip Code", 48, 56, "ziplab");
-    zip = Edit(demobox, "zip", 48, 70, 80);
-    zip->setMaxLength(10);
-    emaillab = Caption(demobox, "E-Mail Address", 8, 94, "emaillab");
-    email = Edit(demobox, "email", 8, 108, 204);
-    notify_box = Choice<QCheckBox>(demobox, "Notify me when a new version comes out", "notify_box", 8, 132);
-    notify_box->setChecked(true);
-
+    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 94);
     interfacestyle = new TRadioGroup(" Interface Style ", {"Basic", "Advanced"}, g);
-    Place(interfacestyle, "interfacestyle", 236, 110, 73, 60);
+    Place(interfacestyle, "interfacestyle", 200, 88, 109, 54);
     interfacestyle->SetItemIndex(0);
+
+    demobox = Place(new QGroupBox(" Demographic Information ", g), "demobox", 8, 146, 307, 126);
+    realnamelab = Caption(demobox, "Real Name", 8, 20, "realnamelab");
+    realname = Edit(demobox, "realname", 8, 34, 180);
+    realname->setMaxLength(50);
+    emaillab = Caption(demobox, "E-Mail Address", 8, 60, "emaillab");
+    email = Edit(demobox, "email", 8, 74, 180);
+    agelab = Caption(demobox, "Age", 196, 20, "agelab");
+    age = Edit(demobox, "age", 196, 34, 30);
+    age->setMaxLength(2);
+    ziplab = Caption(demobox, "Zip Code", 234, 20, "ziplab");
+    zip = Edit(demobox, "zip", 234, 34, 64);
+    zip->setMaxLength(10);
+    notify_box = Choice<QCheckBox>(demobox, "Notify me when a new version comes out", "notify_box", 8, 102);
+    notify_box->setChecked(true);
     pages->addTab(g, "General");
 
     // --- Chat -----------------------------------------------------------------
@@ -165,52 +181,52 @@ void Tconfig_form::BuildControls()
     useproxies = Choice<QCheckBox>(proxy, "Use an HTTP Proxy for server lists", "useproxies", 8, 4);
     useproxies->setToolTip("If you are behind a firewall, or require a proxy to access web sites, you can configure "
                            "the proxy here");
-    proxybox = Place(new QGroupBox(" HTTP Proxy Settings ", proxy), "proxybox", 8, 22, 307, 92);
+    proxybox = Place(new QGroupBox(" HTTP Proxy Settings ", proxy), "proxybox", 8, 22, 307, 96);
     proxybox->setEnabled(false);
-    Caption(proxybox, "Address", 8, 16);
-    proxyaddr = Edit(proxybox, "proxyaddr", 8, 30, 180);
-    Caption(proxybox, "Port", 196, 16);
-    proxyport = Edit(proxybox, "proxyport", 196, 30, 50);
+    Caption(proxybox, "Address", 8, 18);
+    proxyaddr = Edit(proxybox, "proxyaddr", 8, 32, 180);
+    Caption(proxybox, "Port", 196, 18);
+    proxyport = Edit(proxybox, "proxyport", 196, 32, 50);
     proxyport->setMaxLength(5);
     proxyport->setText("80");
-    Caption(proxybox, "Username (if needed)", 8, 54);
-    proxyuser = Edit(proxybox, "proxyuser", 8, 66, 140);
-    Caption(proxybox, "Password", 156, 54);
-    proxypass = Edit(proxybox, "proxypass", 156, 66, 140);
+    Caption(proxybox, "Username (if needed)", 8, 55);
+    proxyuser = Edit(proxybox, "proxyuser", 8, 69, 140);
+    Caption(proxybox, "Password", 156, 55);
+    proxypass = Edit(proxybox, "proxypass", 156, 69, 140);
 
     // Each pair of radio buttons sits on a strip of its own, so the pairs choose independently.
-    auto* motdstrip = Place(new QWidget(proxy), "motdstrip", 8, 116, 307, 20);
-    Caption(motdstrip, "Retrieve Message of the Day via ", 0, 3);
-    udpmotdbutt = Choice<QRadioButton>(motdstrip, "UDP", "udpmotdbutt", 170, 1);
-    httpmotdbutt = Choice<QRadioButton>(motdstrip, "HTTP", "httpmotdbutt", 220, 1);
+    auto* motdstrip = Place(new QWidget(proxy), "motdstrip", 8, 120, 307, 20);
+    const int motdX = std::max(170, Caption(motdstrip, "Retrieve Message of the Day via ", 0, 3)->width() + 4);
+    udpmotdbutt = Choice<QRadioButton>(motdstrip, "UDP", "udpmotdbutt", motdX, 1);
+    httpmotdbutt = Choice<QRadioButton>(motdstrip, "HTTP", "httpmotdbutt", motdX + 50, 1);
     httpmotdbutt->setChecked(true);
     const char* motdHint = "UDP is faster, but HTTP is required behind some proxies and firewalls.\n"
                            "If you are not seeing a message of the day on startup, select HTTP.";
     udpmotdbutt->setToolTip(motdHint);
     httpmotdbutt->setToolTip(motdHint);
 
-    auto* pingstrip = Place(new QWidget(proxy), "pingstrip", 8, 136, 307, 20);
+    auto* pingstrip = Place(new QWidget(proxy), "pingstrip", 8, 140, 307, 20);
     Caption(pingstrip, "Ping servers with ", 0, 3);
-    icmppingbutt = Choice<QRadioButton>(pingstrip, "ICMP", "icmppingbutt", 170, 1);
+    icmppingbutt = Choice<QRadioButton>(pingstrip, "ICMP", "icmppingbutt", motdX, 1);
     icmppingbutt->setChecked(true);
-    tcppingbutt = Choice<QRadioButton>(pingstrip, "TCP", "tcppingbutt", 220, 1);
+    tcppingbutt = Choice<QRadioButton>(pingstrip, "TCP", "tcppingbutt", motdX + 50, 1);
     const char* pingHint = "ICMP is faster, but does not work behind some firewalls/ISPs";
     icmppingbutt->setToolTip(pingHint);
     tcppingbutt->setToolTip(pingHint);
 
-    usesocksproxies = Choice<QCheckBox>(proxy, "Use a SOCKS Proxy for chat", "usesocksproxies", 8, 160);
+    usesocksproxies = Choice<QCheckBox>(proxy, "Use a SOCKS Proxy for chat", "usesocksproxies", 8, 162);
     usesocksproxies->setToolTip("If you are behind a firewall and use a SOCKS proxy, configure it here");
-    socksproxybox = Place(new QGroupBox(" SOCKS Proxy Settings ", proxy), "socksproxybox", 8, 178, 307, 92);
+    socksproxybox = Place(new QGroupBox(" SOCKS Proxy Settings ", proxy), "socksproxybox", 8, 180, 307, 96);
     socksproxybox->setEnabled(false);
-    Caption(socksproxybox, "Address", 8, 16);
-    socksproxyaddr = Edit(socksproxybox, "socksproxyaddr", 8, 30, 180);
-    socks4butt = Choice<QRadioButton>(socksproxybox, "Socks 4", "socks4butt", 196, 32);
-    socks5butt = Choice<QRadioButton>(socksproxybox, "Socks 5", "socks5butt", 250, 32);
+    Caption(socksproxybox, "Address", 8, 18);
+    socksproxyaddr = Edit(socksproxybox, "socksproxyaddr", 8, 32, 140);
+    socks4butt = Choice<QRadioButton>(socksproxybox, "Socks 4", "socks4butt", 156, 34);
+    socks5butt = Choice<QRadioButton>(socksproxybox, "Socks 5", "socks5butt", 226, 34);
     socks5butt->setChecked(true);
-    Caption(socksproxybox, "Username (if needed)", 8, 54);
-    socksproxyuser = Edit(socksproxybox, "socksproxyuser", 8, 66, 140);
-    Caption(socksproxybox, "Password", 156, 54);
-    socksproxypass = Edit(socksproxybox, "socksproxypass", 156, 66, 140);
+    Caption(socksproxybox, "Username (if needed)", 8, 55);
+    socksproxyuser = Edit(socksproxybox, "socksproxyuser", 8, 69, 140);
+    Caption(socksproxybox, "Password", 156, 55);
+    socksproxypass = Edit(socksproxybox, "socksproxypass", 156, 69, 140);
     pages->addTab(proxy, "Firewall / Proxy");
 
     // --- Game Config (empty) and Skins ----------------------------------------
@@ -242,6 +258,10 @@ void Tconfig_form::BuildControls()
     findanim->setTextVisible(false);
     findanim->setRange(0, 1);
     findanim->hide();
+
+    // The pages paint the dialog's background colour (the skin's) themselves.
+    for (int i = 0; i < pages->count(); ++i)
+        pages->widget(i)->setAutoFillBackground(true);
 
     connect(ok_butt, &QPushButton::clicked, this, [this] { ok_buttClick(); });
     connect(cancel_butt, &QPushButton::clicked, this, [this] { cancel_buttClick(); });

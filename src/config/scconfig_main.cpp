@@ -60,7 +60,7 @@ void Tscconfig_form::BuildControls()
     Tconfig_form::BuildControls();
     // A shorter dialog: only the "General" page, with About kept at the bottom.
     setFixedSize(418, 161);
-    pages->setGeometry(2, 2, 331, 157);
+    pages->setGeometry(2, 0, 331, 161);
     buttonpanel->setGeometry(418 - 83, 0, 83, 161);
     about_butt->move(4, 161 - 33);
     for (int i = pages->count() - 1; i >= 1; --i)
@@ -73,20 +73,20 @@ void Tscconfig_form::BuildControls()
     program_dir_browse->move(256, 4);
     dirfind_butt->move(284, 4);
     nicklab->move(6, 31);
-    nick->setGeometry(60, 28, 100, 21);
-    speedlab->move(168, 31);
-    speedbox->setGeometry(244, 28, 71, 21);
+    nick->setGeometry(60, 28, 90, 21);
+    speedlab->move(156, 31);
+    speedbox->setGeometry(236, 28, 84, 21);
 
-    demobox->setGeometry(4, 52, 313, 81);
+    demobox->setGeometry(4, 48, 313, 81);
     realnamelab->hide();
     realname->hide();
-    emaillab->move(8, 14);
-    email->setGeometry(8, 28, 180, 21);
-    agelab->move(196, 14);
-    age->setGeometry(196, 28, 30, 21);
-    ziplab->move(234, 14);
-    zip->setGeometry(234, 28, 70, 21);
-    notify_box->move(8, 56);
+    emaillab->move(8, 18);
+    email->setGeometry(8, 32, 180, 21);
+    agelab->move(196, 18);
+    age->setGeometry(196, 32, 30, 21);
+    ziplab->move(234, 18);
+    zip->setGeometry(234, 32, 70, 21);
+    notify_box->move(8, 57);
 
     // Still there, and still stored, but below the visible area.
     interfacestyle->move(interfacestyle->x(), 200);

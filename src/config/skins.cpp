@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPalette>
+#include <QTabBar>
+#include <QTabWidget>
 
 #include <fstream>
 #include <sstream>
@@ -120,6 +122,14 @@ void Tconfig_form::ApplySkinColours()
     palette.setColor(QPalette::WindowText, ColourOf(skinColours.primaryFont));
     setPalette(palette);
     setAutoFillBackground(true);
+
+    // The page tabs in the dialog's colours too, so their captions stay readable.
+    QPalette tabs = pages->tabBar()->palette();
+    tabs.setColor(QPalette::Window, ColourOf(skinColours.primary));
+    tabs.setColor(QPalette::Button, ColourOf(skinColours.primary));
+    tabs.setColor(QPalette::WindowText, ColourOf(skinColours.primaryFont));
+    tabs.setColor(QPalette::ButtonText, ColourOf(skinColours.primaryFont));
+    pages->tabBar()->setPalette(tabs);
 
     QPalette panel = buttonpanel->palette();
     panel.setColor(QPalette::Window, ColourOf(skinColours.tertiary));
