@@ -222,10 +222,6 @@ void Tconfig_form::RunGame(const TGameServer& server)
     StartProgram("", ProgramCommandLine(path, launchArguments), launchShowMode, false, threadId);
 }
 
-void Tconfig_form::ApplySkinColours() {}
-
-void Tconfig_form::LoadSkinColours() {}
-
 std::string Tconfig_form::ReadSetting(const std::string& name) const
 {
     std::string value;

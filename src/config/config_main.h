@@ -4,11 +4,13 @@
 #pragma once
 
 #include "platform/regstore.h"
+#include "proxysettings.h"
 
 #include <QDialog>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QCheckBox;
@@ -19,6 +21,7 @@ class QRadioButton;
 class QPushButton;
 class QToolButton;
 class QGroupBox;
+class QProgressBar;
 class QTabWidget;
 class QWidget;
 class TGameServer;
@@ -85,6 +88,37 @@ public:
     bool GameExecutableFound() const;
     void SaveSettings();
     void LoadSkinColours();
+    // Fills the skin list with the skin folders' names (when it drops down).
+    void ListSkins();
+
+    // Proxy settings for the network clients, applied before each request.
+    // The HTTP proxy when one is used; otherwise no HTTP proxy and the SOCKS
+    // settings on the client's socket.
+    void ApplyHttpProxy(THttpProxySettings& client, TSocksSettings& clientSocket) const;
+    void ApplySocksProxy(TSocksSettings& socket) const;
+
+    // The folder the skins folder lies in: `programFolder` when set, else the
+    // folder of the running executable.
+    std::string ProgramFolder() const;
+    std::string programFolder;
+
+    // Asks the user for a folder (prompt, starting folder); empty when cancelled.
+    std::function<QString(const QString& prompt, const QString& start)> OnBrowseFolder;
+    // Runs at every folder the executable search enters, after the window
+    // has processed its pending messages.
+    std::function<void(const std::string& folder)> OnSearchFolder;
+
+    // Event handlers of the dialog.
+    void ok_buttClick();
+    void cancel_buttClick();
+    void about_buttClick();
+    void dirfind_buttClick();
+    void program_dir_browseClick();
+    void useproxiesClick();
+    void usesocksproxiesClick();
+    void getskinshereClick();
+    // The About box's text.
+    QString AboutText() const;
 
     // --- the build profile ---------------------------------------------------
     int32_t productNumber = 0;
@@ -176,12 +210,26 @@ public:
     QRadioButton* socks5butt = nullptr;
     QComboBox* skinpathbox = nullptr;
     QLabel* getskinshere = nullptr;
+    QLabel* dirlab = nullptr;
+    QLabel* nicklab = nullptr;
+    QLabel* speedlab = nullptr;
+    QLabel* realnamelab = nullptr;
+    QLabel* agelab = nullptr;
+    QLabel* emaillab = nullptr;
+    QLabel* ziplab = nullptr;
+    QLabel* skinlab = nullptr;
+    QWidget* generalpage = nullptr;
     QWidget* buttonpanel = nullptr;
+    QProgressBar* findanim = nullptr;   // the busy indicator of the executable search
     QPushButton* ok_butt = nullptr;
     QPushButton* cancel_butt = nullptr;
     QPushButton* about_butt = nullptr;
 
+    // Escape and closing the window leave the dialog the way Cancel does.
+    void reject() override;
+
 protected:
+    void showEvent(QShowEvent* event) override;
     // Creates every control with its name and design default, and lays out the pages.
     virtual void BuildControls();
     // Lists the stored control properties, in the order they are saved.
@@ -191,4 +239,5 @@ protected:
 
 private:
     platform::RegistryStore Store() const;
+    bool searchRunning_ = false;   // a search loop is running (it may have been asked to stop)
 };

@@ -1,9 +1,17 @@
 #include "scconfig_main.h"
 
 #include "app/textfuncs.h"
+#include "radiogroup.h"
 #include "serverlist/customserver.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QToolButton>
 
 void Tscconfig_form::SetProfileDefaults()
 {
@@ -50,7 +58,36 @@ bool Tscconfig_form::BuildLaunchArguments(const TGameServer& server)
 void Tscconfig_form::BuildControls()
 {
     Tconfig_form::BuildControls();
-    // Only the "General" page is shown in this build.
+    // A shorter dialog: only the "General" page, with About kept at the bottom.
+    setFixedSize(418, 161);
+    pages->setGeometry(2, 0, 331, 161);
+    buttonpanel->setGeometry(418 - 83, 0, 83, 161);
+    about_butt->move(4, 161 - 33);
     for (int i = pages->count() - 1; i >= 1; --i)
         pages->setTabVisible(i, false);
+
+    // Labels beside their edits, so everything fits the shorter page.
+    use_taskbar->hide();
+    dirlab->move(6, 7);
+    program_dir->setGeometry(60, 4, 196, 21);
+    program_dir_browse->move(256, 4);
+    dirfind_butt->move(284, 4);
+    nicklab->move(6, 31);
+    nick->setGeometry(60, 28, 90, 21);
+    speedlab->move(156, 31);
+    speedbox->setGeometry(236, 28, 84, 21);
+
+    demobox->setGeometry(4, 48, 313, 81);
+    realnamelab->hide();
+    realname->hide();
+    emaillab->move(8, 18);
+    email->setGeometry(8, 32, 180, 21);
+    agelab->move(196, 18);
+    age->setGeometry(196, 32, 30, 21);
+    ziplab->move(234, 18);
+    zip->setGeometry(234, 32, 70, 21);
+    notify_box->move(8, 57);
+
+    // Still there, and still stored, but below the visible area.
+    interfacestyle->move(interfacestyle->x(), 200);
 }
