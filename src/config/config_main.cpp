@@ -49,15 +49,6 @@ const char* const kLinkNames[19] = {"banner", "lb1", "lb2", "lb3", "lb4", "lb5",
 const char* const kLinkLoadOrder[] = {"banner", "company", "parlevo", "help", "download", "scroller", "feedback",
                                       "skins", "lb1", "lb2", "lb3", "lb4", "lb5"};
 
-std::string Host(const std::string& address)
-{
-    std::string host = address;
-    for (const char* scheme : {"http://", "https://"})
-        if (host.rfind(scheme, 0) == 0)
-            host.erase(0, std::string(scheme).size());
-    return HostOf(host.substr(0, host.find('/')));
-}
-
 } // namespace
 
 Tconfig_form::Tconfig_form(QWidget* owner) : QDialog(owner)

@@ -1,6 +1,7 @@
 #include "host_main.h"
 
 #include "config_main.h"
+#include "skins.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -11,7 +12,6 @@
 namespace {
 Thost_form* g_hostForm = nullptr;
 
-QColor Colour(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
 } // namespace
 
 Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(owner)
@@ -51,8 +51,8 @@ Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(own
 
     if (config) {
         QPalette p = palette();
-        p.setColor(QPalette::Window, Colour(config->skinColours.primary));
-        p.setColor(QPalette::WindowText, Colour(config->skinColours.primaryFont));
+        p.setColor(QPalette::Window, ColourOf(config->skinColours.primary));
+        p.setColor(QPalette::WindowText, ColourOf(config->skinColours.primaryFont));
         setPalette(p);
         setAutoFillBackground(true);
     }

@@ -34,8 +34,9 @@ void LobbyTest::StartLobby(bool waitForName)
     lobby->FormCreate();
     new Thost_form(lobby, lobby->config);
     lobby->show();
-    if (waitForName)
+    if (waitForName) {
         ASSERT_GE(master.WaitFor(cmNameWanted), 0) << "the window did not ask for its name";
+    }
 }
 
 void LobbyTest::JoinAs(int32_t index)

@@ -12,6 +12,9 @@ int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Where the programs under test (parlevod, the client) were built.
+    if (!std::getenv("QP_BUILD_BIN"))
+        setenv("QP_BUILD_BIN", QP_BUILD_BIN_DIR, 1);
     TempDir home;
     setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
     QApplication app(argc, argv);

@@ -95,8 +95,6 @@ QPixmap DrawNetworkGlyph()
 
 } // namespace
 
-QColor ColourOf(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
-
 Tplb_c::Tplb_c(QWidget* parent) : Tplb_form(parent)
 {
     QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "Helvetica"});

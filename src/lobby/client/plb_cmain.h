@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/config_main.h"
+#include "config/skins.h"
 #include "lobby/plb_main.h"
 
 #include <QPixmap>
@@ -223,6 +224,3 @@ private:
     void HandlePlayer(const LobbyRecord& record);
     void HandleGame(const LobbyRecord& record);
 };
-
-// Colours are 0x00BBGGRR; Qt wants red, green, blue.
-QColor ColourOf(uint32_t bgr);
