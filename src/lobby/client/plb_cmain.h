@@ -137,6 +137,9 @@ public:
     void midsplitMoved();
     void midsplitPaint(QPainter& painter);
     int playerboxMeasureItem(int row) const;
+    // The texts the list shows for a game row and for a player row.
+    std::string GameRowText(int32_t g) const;
+    std::string PlayerRowText(int32_t p) const;
     void playerboxDrawItem(QPainter& painter, int row, const QRect& rect, bool highlighted);
 
     // --- state fields ----------------------------------------------------------------

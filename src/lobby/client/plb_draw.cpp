@@ -85,16 +85,8 @@ void Tplb_c::playerboxDrawItem(QPainter& painter, int row, const QRect& rowRect,
         painter.fillRect(rect, back);
         painter.setFont(ListFont(listCharHeight, true, game.inviteOnly != 0));
         painter.setPen(text);
-        std::string caption;
-        if (entry > 0) {
-            caption = game.Name() + " [" + std::to_string(PlayersInGame(entry)) + " / " +
-                      std::to_string(unsigned(game.maxPlayers)) + " players ]";
-        } else {
-            const int32_t count = PlayersInGame(0);
-            caption = game.Name() + " [" + std::to_string(count) + " player" + (count == 1 ? "" : "s") + " ]";
-        }
         painter.drawText(QRect(rowRect.left() + 2, rowRect.top() + defaultRowHeight / 2, 4000, defaultRowHeight * 2),
-                         Qt::AlignLeft | Qt::AlignTop, platform::FromAnsi(caption));
+                         Qt::AlignLeft | Qt::AlignTop, platform::FromAnsi(GameRowText(entry)));
         return;
     }
 
@@ -115,8 +107,8 @@ void Tplb_c::playerboxDrawItem(QPainter& painter, int row, const QRect& rowRect,
 
     painter.setFont(ListFont(listCharHeight, false));
     painter.setPen(highlighted ? highlightText : ColourOf(c.playerText));
-    const std::string name = player.hostedGame != 0 ? "[HOST] " + player.Name() : player.Name();
-    painter.drawText(QRect(l + 17, top, 4000, defaultRowHeight), Qt::AlignLeft | Qt::AlignTop, platform::FromAnsi(name));
+    painter.drawText(QRect(l + 17, top, 4000, defaultRowHeight), Qt::AlignLeft | Qt::AlignTop,
+                     platform::FromAnsi(PlayerRowText(entry)));
 
     // The ping column: a separator, then the gauge.
     painter.fillRect(QRect(170, top, 2, h), edge);
@@ -125,6 +117,26 @@ void Tplb_c::playerboxDrawItem(QPainter& painter, int row, const QRect& rowRect,
         return;
     const int image = player.ping < 300 ? 0 : player.ping < 800 ? 1 : 2;
     painter.drawPixmap(175, rowRect.top() + 5, dotlist[std::size_t(image)]);
+}
+
+std::string Tplb_c::GameRowText(int32_t g) const
+{
+    if (!ValidGame(g))
+        return {};
+    const lobby::GameRecord& game = games[std::size_t(g)];
+    if (g > 0)
+        return game.Name() + " [" + std::to_string(PlayersInGame(g)) + " / " + std::to_string(unsigned(game.maxPlayers)) +
+               " players ]";
+    const int32_t count = PlayersInGame(0);
+    return game.Name() + " [" + std::to_string(count) + " player" + (count == 1 ? "" : "s") + " ]";
+}
+
+std::string Tplb_c::PlayerRowText(int32_t p) const
+{
+    if (!ValidPlayer(p))
+        return {};
+    const lobby::PlayerRecord& player = players[std::size_t(p)];
+    return player.hostedGame != 0 ? "[HOST] " + player.Name() : player.Name();
 }
 
 void Tplb_c::InstallListDrawing()
