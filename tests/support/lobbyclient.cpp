@@ -37,7 +37,16 @@ int RemainingMs(Clock::time_point deadline)
 std::string TParlevodProcess::BinaryPath(const std::string& name)
 {
     const char* bin = std::getenv("QP_BUILD_BIN");
-    return std::string(bin && *bin ? bin : "build/bin") + "/" + name;
+    if (bin && *bin)
+        return std::string(bin) + "/" + name;
+    // Beside the running program: tests and benchmarks are built into build/bin.
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, std::size_t(n));
+        return path.substr(0, path.rfind('/') + 1) + name;
+    }
+    return "build/bin/" + name;
 }
 
 TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
