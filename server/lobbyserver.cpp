@@ -183,7 +183,7 @@ void TLobbyServer::OnReadable(TConnId id)
     }
     if (c && !c->closing)
         WaitRead(*c);
-    Settle();
+    ScheduleSettle();
 }
 
 // --- writing -------------------------------------------------------------------
@@ -225,7 +225,21 @@ void TLobbyServer::OnWritable(TConnId id)
             dirty_.push_back(id);
         }
     }
-    Settle();
+    ScheduleSettle();
+}
+
+void TLobbyServer::ScheduleSettle()
+{
+    // Runs after the handlers already due, so frames from several clients
+    // read in one turn of the loop go out with one write per receiver.
+    if (settlePosted_)
+        return;
+    settlePosted_ = true;
+    asio::post(io_, [this] {
+        settlePosted_ = false;
+        if (!stopped_)
+            Settle();
+    });
 }
 
 void TLobbyServer::Settle()
@@ -297,7 +311,7 @@ void TLobbyServer::Housekeeping()
         if (ec || stopped_)
             return;
         master_.Tick(Now());
-        Settle();
+        ScheduleSettle();
         Housekeeping();
     });
 }

@@ -38,6 +38,7 @@ private:
     // Closes doomed connections and writes every queue that grew; repeated
     // until nothing is left, since both can cause the other.
     void Settle();
+    void ScheduleSettle();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
     uint64_t Now() const;
@@ -55,4 +56,5 @@ private:
     std::vector<std::pair<TConnId, std::string>> doomed_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
+    bool settlePosted_ = false;
 };
