@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -350,10 +351,105 @@ int main(int argc, char** argv)
 
 namespace {
 
+bool WaitFds(pid_t pid, const std::function<bool(int)>& ok, int ms)
+{
+    for (int i = 0; i < ms / 20; ++i) {
+        if (ok(ReadProc(pid).fds))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 int RunScale()
 {
-    std::printf("scale not built yet\n");
-    return 1;
+    constexpr int kIdle = 10000;
+    constexpr int kJoining = 2000;
+    TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "20000",
+                             "--name-deadline", "600000"});
+    pid_t pid = server.Pid();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    TProcStat base = ReadProc(pid);
+    std::printf("scale_start_descriptors %d fds\n", base.fds);
+    std::printf("scale_start_memory %.1f MiB\n", double(base.rssKb) / 1024.0);
+
+    {   // Connections held open before naming.
+        TLoadClients idle(TProto::Lobby, server.Port());
+        int opened = 0;
+        for (int i = 0; i < kIdle; ++i) {
+            if (idle.Open() < 0)
+                break;
+            ++opened;
+            if (i % 256 == 0)
+                idle.Pump(0);
+        }
+        bool all = WaitFds(pid, [&](int fds) { return fds >= base.fds + opened; }, 30000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        TProcStat held = ReadProc(pid);
+        std::printf("scale_idle_connections %d connections\n", all ? opened : held.fds - base.fds);
+        std::printf("scale_memory_per_idle_connection %.0f bytes\n",
+                    double(held.rssKb - base.rssKb) * 1024.0 / double(std::max(1, held.fds - base.fds)));
+        idle.CloseAll();
+    }
+    WaitFds(pid, [&](int fds) { return fds <= base.fds; }, 10000);
+    TProcStat afterIdle = ReadProc(pid);
+    std::printf("scale_after_idle_descriptors %d fds\n", afterIdle.fds);
+    std::printf("scale_after_idle_memory %.1f MiB\n", double(afterIdle.rssKb) / 1024.0);
+
+    {   // Clients joining one after another, then chat at 100 lines per second.
+        TLoadClients clients(TProto::Lobby, server.Port());
+        auto& conns = clients.Conns();
+        uint64_t start = NowNs();
+        for (int i = 0; i < kJoining; ++i) {
+            int k = clients.Open();
+            if (k < 0)
+                break;
+            clients.Name(k, "j" + std::to_string(i));
+            if (!clients.PumpUntil([&] { return conns[k].named; }, 20000)) {
+                std::fprintf(stderr, "client %d not named\n", i);
+                break;
+            }
+        }
+        double namedAt = double(NowNs() - start) / 1e9;
+        bool all = clients.PumpUntil([&] {
+            return std::all_of(conns.begin(), conns.end(), [&](auto& c) { return c.players >= long(conns.size()); });
+        }, 120000);
+        double allHold = double(NowNs() - start) / 1e9;
+        std::printf("scale_join_clients %zu clients\n", conns.size());
+        std::printf("scale_join_all_named %.2f s\n", namedAt);
+        std::printf("scale_join_every_client_holds_every_player %.2f s%s\n", allHold, all ? "" : " (incomplete)");
+        TProcStat joined = ReadProc(pid);
+        std::printf("scale_join_server_cpu %.2f s\n", joined.cpuSeconds - afterIdle.cpuSeconds);
+        std::printf("scale_join_peak_memory %.1f MiB\n", double(joined.hwmKb) / 1024.0);
+
+        std::vector<double> lat;
+        int receiver = int(conns.size()) - 1;
+        conns[receiver].onChat = [&](const std::string& text) {
+            uint64_t sent = TimestampOf(text);
+            if (sent != 0)
+                lat.push_back(double(NowNs() - sent) / 1000.0);
+        };
+        constexpr int kRate = 100, kSeconds = 3;
+        uint64_t chatStart = NowNs();
+        for (int line = 0; line < kRate * kSeconds; ++line) {
+            uint64_t due = chatStart + uint64_t(line) * 1'000'000'000ull / kRate;
+            while (NowNs() < due)
+                clients.Pump(1);
+            clients.SendChat(line % 10, std::to_string(NowNs()) + " relay");
+        }
+        clients.PumpUntil([&] { return long(lat.size()) >= kRate * kSeconds; }, 30000);
+        std::printf("scale_relay_lines %zu lines\n", lat.size());
+        std::printf("scale_relay_p50_at_100_lines_per_s %.0f us\n", Percentile(lat, 0.50));
+        std::printf("scale_relay_p99_at_100_lines_per_s %.0f us\n", Percentile(lat, 0.99));
+        clients.CloseAll();
+    }
+    WaitFds(pid, [&](int fds) { return fds <= base.fds; }, 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TProcStat end = ReadProc(pid);
+    std::printf("scale_end_descriptors %d fds\n", end.fds);
+    std::printf("scale_end_memory %.1f MiB\n", double(end.rssKb) / 1024.0);
+    std::printf("scale_peak_memory %.1f MiB\n", double(end.hwmKb) / 1024.0);
+    return end.fds <= base.fds ? 0 : 1;
 }
 
 } // namespace
