@@ -203,6 +203,12 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame)
     }
 }
 
+void TLobbyServer::Reserve(TConnId conn, std::size_t bytes)
+{
+    if (TLobbyConnection* c = Find(conn))
+        c->Reserve(bytes);
+}
+
 void TLobbyServer::WaitWrite(TLobbyConnection& c)
 {
     c.waitingWrite = true;

@@ -26,6 +26,7 @@ public:
 private:
     void Send(TConnId conn, const TFrame& frame) override;
     void Drop(TConnId conn, const std::string& reason) override;
+    void Reserve(TConnId conn, std::size_t bytes) override;
 
     void Accept();
     void WaitRead(TLobbyConnection& c);

@@ -213,3 +213,18 @@ TEST(ParlevodLimits, SlowReaderIsDroppedWhileOthersKeepReceiving)
     EXPECT_EQ(after, 200);
     EXPECT_NE(server.LogText().find("slow reader"), std::string::npos);
 }
+
+TEST(ParlevodLimits, ANewcomerIsGivenTheWholeLobbyEvenWhenItPassesTheSendQueue)
+{
+    // 40 players' records are ~5.6 KB: above a 4 KiB queue, yet a newcomer
+    // must get them all, and the server must go on for everyone.
+    TParlevodProcess server({"--send-queue", "4096"});
+    std::vector<TClientPtr> clients;
+    for (int i = 0; i < 40; ++i)
+        clients.push_back(Join(server, "p" + std::to_string(i)));
+    auto late = Join(server, "Late");
+    EXPECT_GE(CountType(late->History(), cmPlayer), 41);
+    EXPECT_TRUE(server.Running());
+    late->Send(cmChat, "\\chan\\0\\text\\hi");
+    EXPECT_TRUE(clients[0]->WaitFor(cmChat));
+}

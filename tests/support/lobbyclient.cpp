@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -103,7 +104,9 @@ TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
 TParlevodProcess::~TParlevodProcess()
 {
     Stop();
-    if (!logPath_.empty())
+    if (std::getenv("QP_KEEP_PARLEVOD_LOG"))
+        std::fprintf(stderr, "parlevod log kept in %s\n", logPath_.c_str());
+    else if (!logPath_.empty())
         unlink(logPath_.c_str());
 }
 
