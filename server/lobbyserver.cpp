@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
@@ -304,6 +308,11 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
         log_("connection " + std::to_string(id) + " dropped: " + reason);
     if (tellMaster)
         master_.Disconnected(id, reason);
+#if defined(__GLIBC__)
+    // The last client gone: hand the heap that a crowd took back to the system.
+    if (connections_.empty())
+        malloc_trim(0);
+#endif
 }
 
 // --- timers --------------------------------------------------------------------
