@@ -9,7 +9,7 @@ TLobbyConnection::TLobbyConnection(TConnId id, boost::asio::ip::tcp::socket sock
 
 bool TLobbyConnection::Queue(const TFrame& frame, std::size_t limit)
 {
-    if (queued_ + frame->size() > limit)
+    if (queued_ + frame->size() > limit + reserved_)
         return false;
     queue_.push_back(frame);
     queued_ += frame->size();
@@ -56,6 +56,7 @@ bool TLobbyConnection::Flush(bool& blocked, std::string& error)
     }
     // All written: start the queue afresh, giving back memory a burst took.
     head_ = 0;
+    reserved_ = 0;
     if (queue_.capacity() > 64)
         std::vector<TFrame>().swap(queue_);
     else

@@ -28,6 +28,8 @@ public:
     // error (`error` says which); `blocked` when bytes are left over.
     bool Flush(bool& blocked, std::string& error);
     std::size_t Queued() const { return queued_; }
+    // Lets the queue pass its limit by `bytes` until it has been written out.
+    void Reserve(std::size_t bytes) { reserved_ += bytes; }
 
     bool waitingRead = false;
     bool waitingWrite = false;
@@ -43,4 +45,5 @@ private:
     std::size_t head_ = 0;
     std::size_t frontSent_ = 0;    // bytes of queue_[head_] already written
     std::size_t queued_ = 0;       // bytes still to write
+    std::size_t reserved_ = 0;     // allowed above the limit until drained
 };

@@ -240,14 +240,23 @@ void TLobbyMaster::HandleName(TConnId conn, TClient& c, const LobbyRecord& r)
 
     AnnouncePlayer(p, p);
     BroadcastRefresh(p);
-    // The newcomer gets the whole lobby, itself included, then rebuilds its list.
+    // The newcomer gets the whole lobby, itself included, then rebuilds its
+    // list. That can be more than the send queue holds in a big lobby, so it
+    // is reserved beyond the limit: only what comes on top counts.
+    std::vector<TFrame> state;
+    std::size_t bytes = 0;
     for (std::size_t i = 1; i < players_.size(); ++i)
         if (players_[i].rec.active)
-            out_.Send(conn, PlayerFrame(int32_t(i)));
+            state.push_back(PlayerFrame(int32_t(i)));
     for (std::size_t g = 1; g < games_.size(); ++g)
         if (games_[g].rec.active)
-            out_.Send(conn, GameFrame(int32_t(g)));
-    SendToConn(conn, cmRefresh, {});
+            state.push_back(GameFrame(int32_t(g)));
+    state.push_back(MakeFrame(cmRefresh, {}));
+    for (const TFrame& f : state)
+        bytes += f->size();
+    out_.Reserve(conn, bytes);
+    for (const TFrame& f : state)
+        out_.Send(conn, f);
 }
 
 void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)

@@ -25,6 +25,9 @@ public:
     virtual ~TLobbyOutput() = default;
     // Queue a frame towards a connection.
     virtual void Send(TConnId conn, const TFrame& frame) = 0;
+    // The next `bytes` queued towards a connection are its start-up state
+    // (the whole lobby for a newcomer) and may pass the send-queue limit.
+    virtual void Reserve(TConnId conn, std::size_t bytes) {}
     // Close a connection the master has already forgotten.
     virtual void Drop(TConnId conn, const std::string& reason) = 0;
 };

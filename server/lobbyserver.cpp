@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
@@ -183,7 +187,7 @@ void TLobbyServer::OnReadable(TConnId id)
     }
     if (c && !c->closing)
         WaitRead(*c);
-    Settle();
+    ScheduleSettle();
 }
 
 // --- writing -------------------------------------------------------------------
@@ -201,6 +205,12 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame)
         c->dirty = true;
         dirty_.push_back(conn);
     }
+}
+
+void TLobbyServer::Reserve(TConnId conn, std::size_t bytes)
+{
+    if (TLobbyConnection* c = Find(conn))
+        c->Reserve(bytes);
 }
 
 void TLobbyServer::WaitWrite(TLobbyConnection& c)
@@ -225,7 +235,21 @@ void TLobbyServer::OnWritable(TConnId id)
             dirty_.push_back(id);
         }
     }
-    Settle();
+    ScheduleSettle();
+}
+
+void TLobbyServer::ScheduleSettle()
+{
+    // Runs after the handlers already due, so frames from several clients
+    // read in one turn of the loop go out with one write per receiver.
+    if (settlePosted_)
+        return;
+    settlePosted_ = true;
+    asio::post(io_, [this] {
+        settlePosted_ = false;
+        if (!stopped_)
+            Settle();
+    });
 }
 
 void TLobbyServer::Settle()
@@ -284,6 +308,11 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
         log_("connection " + std::to_string(id) + " dropped: " + reason);
     if (tellMaster)
         master_.Disconnected(id, reason);
+#if defined(__GLIBC__)
+    // The last client gone: hand the heap that a crowd took back to the system.
+    if (connections_.empty())
+        malloc_trim(0);
+#endif
 }
 
 // --- timers --------------------------------------------------------------------
@@ -297,7 +326,7 @@ void TLobbyServer::Housekeeping()
         if (ec || stopped_)
             return;
         master_.Tick(Now());
-        Settle();
+        ScheduleSettle();
         Housekeeping();
     });
 }

@@ -26,6 +26,7 @@ public:
 private:
     void Send(TConnId conn, const TFrame& frame) override;
     void Drop(TConnId conn, const std::string& reason) override;
+    void Reserve(TConnId conn, std::size_t bytes) override;
 
     void Accept();
     void WaitRead(TLobbyConnection& c);
@@ -38,6 +39,7 @@ private:
     // Closes doomed connections and writes every queue that grew; repeated
     // until nothing is left, since both can cause the other.
     void Settle();
+    void ScheduleSettle();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
     uint64_t Now() const;
@@ -55,4 +57,5 @@ private:
     std::vector<std::pair<TConnId, std::string>> doomed_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
+    bool settlePosted_ = false;
 };

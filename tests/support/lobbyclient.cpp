@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -37,7 +38,16 @@ int RemainingMs(Clock::time_point deadline)
 std::string TParlevodProcess::BinaryPath(const std::string& name)
 {
     const char* bin = std::getenv("QP_BUILD_BIN");
-    return std::string(bin && *bin ? bin : "build/bin") + "/" + name;
+    if (bin && *bin)
+        return std::string(bin) + "/" + name;
+    // Beside the running program: tests and benchmarks are built into build/bin.
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, std::size_t(n));
+        return path.substr(0, path.rfind('/') + 1) + name;
+    }
+    return "build/bin/" + name;
 }
 
 TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
@@ -94,7 +104,9 @@ TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
 TParlevodProcess::~TParlevodProcess()
 {
     Stop();
-    if (!logPath_.empty())
+    if (std::getenv("QP_KEEP_PARLEVOD_LOG"))
+        std::fprintf(stderr, "parlevod log kept in %s\n", logPath_.c_str());
+    else if (!logPath_.empty())
         unlink(logPath_.c_str());
 }
 

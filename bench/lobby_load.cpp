@@ -1,0 +1,455 @@
+// Load and scale runs against a real parlevod, and the same load shape
+// against ngircd for comparison. Loopback only; every phase is bounded in
+// count and time.
+//
+//   lobby_load            500 clients, 20 of them send 50 public lines each
+//   lobby_load --scale    10,000 idle connections; 2,000 clients joining one
+//                         after another; relay latency at 100 lines/s
+#include "loadclients.h"
+#include "support/lobbyclient.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kClients = 500;
+constexpr int kSenders = 20;
+constexpr int kLines = 50;
+constexpr int kLineIntervalMs = 20;
+
+struct TProcStat {
+    double cpuSeconds = 0;
+    long hwmKb = 0;
+    long rssKb = 0;
+    int fds = 0;
+};
+
+TProcStat ReadProc(pid_t pid)
+{
+    TProcStat s;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream in(text.substr(close + 2));
+        std::string field;
+        unsigned long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && in >> field; ++i) {
+            if (i == 14)
+                utime = std::stoul(field);
+            if (i == 15)
+                stime = std::stoul(field);
+        }
+        s.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            s.hwmKb = std::atol(line.c_str() + 6);
+        if (line.rfind("VmRSS:", 0) == 0)
+            s.rssKb = std::atol(line.c_str() + 6);
+    }
+    if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (readdir(d))
+            ++s.fds;
+        closedir(d);
+        s.fds -= 2;
+    }
+    return s;
+}
+
+uint64_t TimestampOf(const std::string& text)
+{
+    std::size_t colon = text.find(": ");
+    std::size_t at = colon == std::string::npos ? 0 : colon + 2;
+    return std::strtoull(text.c_str() + at, nullptr, 10);
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
+}
+
+uint16_t FreePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool WaitConnectable(uint16_t port, int ms)
+{
+    for (int i = 0; i < ms / 20; ++i) {
+        TLobbyTestClient probe;
+        if (probe.Connect(port))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// ngircd on a free loopback port with its limits off, in a directory of its own.
+class TNgircd {
+public:
+    TNgircd()
+    {
+        char dirTemplate[] = "/tmp/ngircd-bench-XXXXXX";
+        dir_ = mkdtemp(dirTemplate);
+        port_ = FreePort();
+        std::ofstream conf(dir_ + "/ngircd.conf");
+        conf << "[Global]\nName = bench.local\nInfo = bench\nListen = 127.0.0.1\nPorts = " << port_
+             << "\nPidFile = " << dir_ << "/ngircd.pid\nMotdPhrase = bench\n"
+             << "[Limits]\nMaxConnections = 0\nMaxConnectionsIP = 0\nMaxJoins = 0\nMaxNickLength = 16\n"
+             << "MaxPenaltyTime = 0\nPingTimeout = 600\nPongTimeout = 600\n"
+             << "[Options]\nDNS = no\nIdent = no\nPAM = no\n";
+        conf.close();
+        pid_ = fork();
+        if (pid_ == 0) {
+            int log = ::open((dir_ + "/ngircd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(log, 1);
+            dup2(log, 2);
+            execlp("ngircd", "ngircd", "-n", "-f", (dir_ + "/ngircd.conf").c_str(), nullptr);
+            _exit(127);
+        }
+        ok_ = WaitConnectable(port_, 5000);
+    }
+    ~TNgircd()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        (void)std::system(cmd.c_str());
+    }
+    bool Ok() const { return ok_; }
+    pid_t Pid() const { return pid_; }
+    uint16_t Port() const { return port_; }
+
+private:
+    std::string dir_;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    bool ok_ = false;
+};
+
+struct TLoadResult {
+    bool complete = false;
+    long deliveries = 0;       // made by the server
+    double chatCpu = 0;        // server CPU seconds during the chat phase
+    double totalCpu = 0;       // server CPU seconds for the whole run
+    long hwmKb = 0;
+    double p50us = 0, p99us = 0;
+    long latencySamples = 0;
+    double chatSeconds = 0;
+};
+
+// The latency receiver: one client in a process of its own. Reports through
+// `pipeFd`: "R\n" once in the lobby, then "p50 p99 count\n".
+[[noreturn]] void RunReceiver(TProto proto, uint16_t port, int pipeFd, int expected)
+{
+    TLoadClients rc(proto, port);
+    int i = rc.Open();
+    std::vector<double> lat;
+    lat.reserve(expected);
+    if (i >= 0) {
+        rc.Conns()[i].onChat = [&](const std::string& text) {
+            uint64_t sent = TimestampOf(text);
+            if (sent != 0)
+                lat.push_back(double(NowNs() - sent) / 1000.0);
+        };
+        rc.Name(i, "receiver");
+        rc.PumpUntil([&] { return rc.Conns()[i].named; }, 20000);
+    }
+    (void)!write(pipeFd, "R\n", 2);
+    rc.PumpUntil([&] { return long(lat.size()) >= expected; }, 90000);
+    char out[128];
+    int n = std::snprintf(out, sizeof out, "%.1f %.1f %zu\n", Percentile(lat, 0.50), Percentile(lat, 0.99),
+                          lat.size());
+    (void)!write(pipeFd, out, std::size_t(n));
+    _exit(0);
+}
+
+std::string ReadLine(int fd, int timeoutMs)
+{
+    std::string line;
+    uint64_t end = NowNs() + uint64_t(timeoutMs) * 1'000'000;
+    while (line.find('\n') == std::string::npos && NowNs() < end) {
+        char ch;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv{0, 100000};
+        if (select(fd + 1, &set, nullptr, nullptr, &tv) > 0 && read(fd, &ch, 1) == 1)
+            line.push_back(ch);
+    }
+    return line;
+}
+
+TLoadResult RunLoad(TProto proto, pid_t server, uint16_t port)
+{
+    TLoadResult result;
+    TProcStat start = ReadProc(server);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return result;
+    pid_t receiver = fork();
+    if (receiver == 0) {
+        close(pipeFds[0]);
+        RunReceiver(proto, port, pipeFds[1], kSenders * kLines);
+    }
+    close(pipeFds[1]);
+    ReadLine(pipeFds[0], 20000);
+
+    TLoadClients clients(proto, port);
+    for (int i = 0; i < kClients - 1; ++i) {
+        int k = clients.Open();
+        if (k < 0) {
+            std::fprintf(stderr, "connect %d failed\n", i);
+            break;
+        }
+        clients.Name(k, "c" + std::to_string(i));
+        clients.Pump(0);
+    }
+    auto& conns = clients.Conns();
+    bool named = clients.PumpUntil([&] {
+        return std::all_of(conns.begin(), conns.end(), [](auto& c) { return c.named; });
+    }, 60000);
+    clients.PumpUntilQuiet(300, 30000);
+    if (!named)
+        std::fprintf(stderr, "not every client got into the lobby\n");
+
+    TProcStat before = ReadProc(server);
+    uint64_t chatStart = NowNs();
+    const long expected = long(conns.size()) * kSenders * kLines;   // parlevod echoes to the sender too
+    const long expectedIrc = long(conns.size() - 1) * kSenders * kLines + 0;
+    std::string pad(30, 'p');
+    for (int line = 0; line < kLines; ++line) {
+        uint64_t due = chatStart + uint64_t(line) * kLineIntervalMs * 1'000'000;
+        while (NowNs() < due)
+            clients.Pump(1);
+        for (int s = 0; s < kSenders; ++s)
+            clients.SendChat(s, std::to_string(NowNs()) + " " + pad);
+    }
+    long want = proto == TProto::Lobby ? expected : expectedIrc;
+    // IRC does not echo to the sender: 19 of the 20 senders' lines reach each sender.
+    if (proto == TProto::Irc)
+        want = long(conns.size()) * kSenders * kLines - long(kSenders) * kLines;
+    result.complete = clients.PumpUntil([&] {
+        long sum = 0;
+        for (auto& c : conns)
+            sum += c.chats;
+        return sum >= want;
+    }, 90000);
+    result.chatSeconds = double(NowNs() - chatStart) / 1e9;
+    std::string lat = ReadLine(pipeFds[0], 30000);
+    close(pipeFds[0]);
+    waitpid(receiver, nullptr, 0);
+    TProcStat after = ReadProc(server);
+    std::sscanf(lat.c_str(), "%lf %lf %ld", &result.p50us, &result.p99us, &result.latencySamples);
+    result.chatCpu = after.cpuSeconds - before.cpuSeconds;
+    result.totalCpu = after.cpuSeconds - start.cpuSeconds;
+    result.hwmKb = after.hwmKb;
+    result.deliveries = proto == TProto::Lobby ? long(kClients) * kSenders * kLines
+                                               : long(kClients - 1) * kSenders * kLines;
+    if (!result.complete) {
+        long sum = 0;
+        for (auto& c : conns)
+            sum += c.chats;
+        std::fprintf(stderr, "incomplete: %ld of %ld chat lines arrived\n", sum, want);
+    }
+    return result;
+}
+
+void Print(const char* who, const TLoadResult& r)
+{
+    std::printf("%s_complete %d bool\n", who, r.complete ? 1 : 0);
+    std::printf("%s_deliveries %ld lines\n", who, r.deliveries);
+    std::printf("%s_chat_phase %.3f s\n", who, r.chatSeconds);
+    std::printf("%s_cpu_chat_phase %.3f s\n", who, r.chatCpu);
+    std::printf("%s_cpu_whole_run %.3f s\n", who, r.totalCpu);
+    std::printf("%s_cpu_per_million_deliveries %.3f s\n", who, r.chatCpu * 1e6 / double(r.deliveries));
+    std::printf("%s_peak_memory %.1f MiB\n", who, double(r.hwmKb) / 1024.0);
+    std::printf("%s_latency_p50 %.0f us\n", who, r.p50us);
+    std::printf("%s_latency_p99 %.0f us\n", who, r.p99us);
+    std::printf("%s_latency_samples %ld lines\n", who, r.latencySamples);
+}
+
+int RunLoadComparison()
+{
+    TLoadResult lobbyResult, ircResult;
+    {
+        TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "20000"});
+        lobbyResult = RunLoad(TProto::Lobby, server.Pid(), server.Port());
+    }
+    Print("parlevod", lobbyResult);
+    bool haveIrc = false;
+    {
+        TNgircd irc;
+        if (irc.Ok()) {
+            ircResult = RunLoad(TProto::Irc, irc.Pid(), irc.Port());
+            haveIrc = true;
+        } else {
+            std::fprintf(stderr, "ngircd did not start (apt-get install ngircd)\n");
+        }
+    }
+    if (haveIrc) {
+        Print("ngircd", ircResult);
+        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+        std::printf("ratio_cpu_per_delivery_parlevod_vs_ngircd %.3f ratio\n",
+                    ratio(lobbyResult.chatCpu / double(lobbyResult.deliveries),
+                          ircResult.chatCpu / double(ircResult.deliveries)));
+        std::printf("ratio_cpu_whole_run_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.totalCpu, ircResult.totalCpu));
+        std::printf("ratio_peak_memory_parlevod_vs_ngircd %.3f ratio\n",
+                    ratio(double(lobbyResult.hwmKb), double(ircResult.hwmKb)));
+        std::printf("ratio_latency_p50_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.p50us, ircResult.p50us));
+        std::printf("ratio_latency_p99_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.p99us, ircResult.p99us));
+    }
+    return lobbyResult.complete ? 0 : 1;
+}
+
+int RunScale();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    signal(SIGPIPE, SIG_IGN);
+    RaiseFileLimit();
+    if (argc > 1 && std::strcmp(argv[1], "--scale") == 0)
+        return RunScale();
+    return RunLoadComparison();
+}
+
+namespace {
+
+bool WaitFds(pid_t pid, const std::function<bool(int)>& ok, int ms)
+{
+    for (int i = 0; i < ms / 20; ++i) {
+        if (ok(ReadProc(pid).fds))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+int RunScale()
+{
+    constexpr int kIdle = 10000;
+    constexpr int kJoining = 2000;
+    TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "20000",
+                             "--name-deadline", "600000"});
+    pid_t pid = server.Pid();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    TProcStat base = ReadProc(pid);
+    std::printf("scale_start_descriptors %d fds\n", base.fds);
+    std::printf("scale_start_memory %.1f MiB\n", double(base.rssKb) / 1024.0);
+
+    {   // Connections held open before naming.
+        TLoadClients idle(TProto::Lobby, server.Port());
+        int opened = 0;
+        for (int i = 0; i < kIdle; ++i) {
+            if (idle.Open() < 0)
+                break;
+            ++opened;
+            if (i % 256 == 0)
+                idle.Pump(0);
+        }
+        bool all = WaitFds(pid, [&](int fds) { return fds >= base.fds + opened; }, 30000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        TProcStat held = ReadProc(pid);
+        std::printf("scale_idle_connections %d connections\n", all ? opened : held.fds - base.fds);
+        std::printf("scale_memory_per_idle_connection %.0f bytes\n",
+                    double(held.rssKb - base.rssKb) * 1024.0 / double(std::max(1, held.fds - base.fds)));
+        idle.CloseAll();
+    }
+    WaitFds(pid, [&](int fds) { return fds <= base.fds; }, 10000);
+    TProcStat afterIdle = ReadProc(pid);
+    std::printf("scale_after_idle_descriptors %d fds\n", afterIdle.fds);
+    std::printf("scale_after_idle_memory %.1f MiB\n", double(afterIdle.rssKb) / 1024.0);
+
+    {   // Clients joining one after another, then chat at 100 lines per second.
+        TLoadClients clients(TProto::Lobby, server.Port());
+        auto& conns = clients.Conns();
+        uint64_t start = NowNs();
+        for (int i = 0; i < kJoining; ++i) {
+            int k = clients.Open();
+            if (k < 0)
+                break;
+            clients.Name(k, "j" + std::to_string(i));
+            if (!clients.PumpUntil([&] { return conns[k].named; }, 20000)) {
+                std::fprintf(stderr, "client %d not named\n", i);
+                break;
+            }
+        }
+        double namedAt = double(NowNs() - start) / 1e9;
+        bool all = clients.PumpUntil([&] {
+            return std::all_of(conns.begin(), conns.end(), [&](auto& c) { return c.players >= long(conns.size()); });
+        }, 120000);
+        double allHold = double(NowNs() - start) / 1e9;
+        std::printf("scale_join_clients %zu clients\n", conns.size());
+        std::printf("scale_join_all_named %.2f s\n", namedAt);
+        std::printf("scale_join_every_client_holds_every_player %.2f s%s\n", allHold, all ? "" : " (incomplete)");
+        TProcStat joined = ReadProc(pid);
+        std::printf("scale_join_server_cpu %.2f s\n", joined.cpuSeconds - afterIdle.cpuSeconds);
+        std::printf("scale_join_peak_memory %.1f MiB\n", double(joined.hwmKb) / 1024.0);
+
+        std::vector<double> lat;
+        int receiver = int(conns.size()) - 1;
+        conns[receiver].onChat = [&](const std::string& text) {
+            uint64_t sent = TimestampOf(text);
+            if (sent != 0)
+                lat.push_back(double(NowNs() - sent) / 1000.0);
+        };
+        constexpr int kRate = 100, kSeconds = 3;
+        uint64_t chatStart = NowNs();
+        for (int line = 0; line < kRate * kSeconds; ++line) {
+            uint64_t due = chatStart + uint64_t(line) * 1'000'000'000ull / kRate;
+            while (NowNs() < due)
+                clients.Pump(1);
+            clients.SendChat(line % 10, std::to_string(NowNs()) + " relay");
+        }
+        clients.PumpUntil([&] { return long(lat.size()) >= kRate * kSeconds; }, 30000);
+        std::printf("scale_relay_lines %zu lines\n", lat.size());
+        std::printf("scale_relay_p50_at_100_lines_per_s %.0f us\n", Percentile(lat, 0.50));
+        std::printf("scale_relay_p99_at_100_lines_per_s %.0f us\n", Percentile(lat, 0.99));
+        clients.CloseAll();
+    }
+    WaitFds(pid, [&](int fds) { return fds <= base.fds; }, 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TProcStat end = ReadProc(pid);
+    std::printf("scale_end_descriptors %d fds\n", end.fds);
+    std::printf("scale_end_memory %.1f MiB\n", double(end.rssKb) / 1024.0);
+    std::printf("scale_peak_memory %.1f MiB\n", double(end.hwmKb) / 1024.0);
+    return end.fds <= base.fds ? 0 : 1;
+}
+
+} // namespace

@@ -1,0 +1,55 @@
+// The lobby's frame splitter and record decoders over arbitrary bytes: the
+// receive loop as a reader runs it, then every value a record can carry.
+#include "app/textfuncs.h"
+#include "lobby/protocol.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    // The first byte picks a frame limit, so the limit check is reached with
+    // small inputs too.
+    uint32_t limit = size > 0 ? (uint32_t(data[0]) << 4) + 1 : lobby::kMaxFrameLength;
+
+    std::string buffer(input);
+    for (uint32_t max : {lobby::kMaxFrameLength, limit}) {
+        std::string_view rest = buffer;
+        while (!rest.empty()) {
+            lobby::SplitResult r = lobby::SplitFrame(rest, max);
+            if (r.status == lobby::SplitStatus::Incomplete)
+                break;
+            if (r.used == 0 || r.used > rest.size())
+                std::abort();   // the loop would spin or read past the buffer
+            rest.remove_prefix(r.used);
+            if (r.status != lobby::SplitStatus::Frame)
+                continue;
+            lobby::PlayerRecord p;
+            lobby::UnpackPlayer(LookupValue(r.record.param, "prec"), p);
+            (void)p.Name();
+            (void)p.Address();
+            lobby::GameRecord g;
+            lobby::UnpackGame(LookupValue(r.record.param, "grec"), g);
+            (void)g.Name();
+            // What was decoded encodes and decodes to the same record.
+            lobby::SplitResult again = lobby::SplitFrame(lobby::BuildFrame(r.record));
+            if (again.status != lobby::SplitStatus::Frame || again.record.param != r.record.param
+                || again.record.type != r.record.type)
+                std::abort();
+        }
+    }
+
+    // The input as plain record text, and as the two fixed records.
+    LobbyRecord record;
+    (void)lobby::DecodeRecord(input, record);
+    lobby::PlayerRecord p;
+    lobby::UnpackPlayer(input, p);
+    (void)p.Name();
+    lobby::GameRecord g;
+    lobby::UnpackGame(input, g);
+    (void)g.Name();
+    return 0;
+}
