@@ -3,10 +3,14 @@
 #include "support/lobbyclient.h"
 #include "support/lobbyfixture.h"
 
+#include "app/textfuncs.h"
 #include "config/host_main.h"
+#include "platform/eventloop.h"
 #include "config/msg_main.h"
 #include "platform/regstore.h"
 
+#include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
