@@ -320,3 +320,23 @@ TEST_F(LobbyTest, BadFramesAreDroppedAndAStreamOutOfStepReconnects)
     ASSERT_TRUE(WaitUntil([&] { return master.Connections() > connections; }));
     EXPECT_TRUE(dialogs.Saw("The server has disconnected or is not available, do you want to reconnect?"));
 }
+
+TEST_F(LobbyTest, ConfigureShowsTheDialogThenAsksForTheNameAgain)
+{
+    StartLobby();
+    JoinAs(1);
+    ClearSent();
+    bool shown = false;
+    modal = [&](QDialog& d) {
+        shown = &d == lobby->config;
+        lobby->config->SetNickText("Robert");
+        return int(QDialog::Accepted);
+    };
+    lobby->SetConfig->trigger();
+    ASSERT_GE(master.WaitFor(cmNameWanted), 0);
+    EXPECT_TRUE(shown);
+    auto names = Sent(cmNameWanted);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].param, "\\namewanted\\Robert");
+    EXPECT_EQ(names[0].player, 1);
+}
