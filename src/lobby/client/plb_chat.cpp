@@ -101,6 +101,12 @@ void Tplb_c::AnimateGamePane(int from, int to)
         from += step;
         bottompanel->setFixedHeight(from);
     }
+    // Lay the panes out now, so that scrolling them to their ends afterwards
+    // works on their new sizes.
+    if (QLayout* layout = backpanel->layout())
+        layout->activate();
+    toppanel->layout()->activate();
+    bottompanel->layout()->activate();
 }
 
 void Tplb_c::midsplitMoved()

@@ -50,15 +50,23 @@ QFont ArialFont(int pixelSize, bool bold = false)
     return f;
 }
 
-void SetColours(QWidget* w, uint32_t back, uint32_t text)
+// The form's own colours; its edit controls keep the system's.
+void SetFormColours(QWidget* w, uint32_t back, uint32_t text)
 {
     QPalette pal = w->palette();
     pal.setColor(QPalette::Window, ColourOf(back));
-    pal.setColor(QPalette::Base, ColourOf(back));
     pal.setColor(QPalette::WindowText, ColourOf(text));
-    pal.setColor(QPalette::Text, ColourOf(text));
     w->setPalette(pal);
     w->setAutoFillBackground(true);
+}
+
+void SetListColours(QWidget* w, uint32_t back, uint32_t text)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Base, ColourOf(back));
+    pal.setColor(QPalette::Window, ColourOf(back));
+    pal.setColor(QPalette::Text, ColourOf(text));
+    w->setPalette(pal);
 }
 
 QPixmap DrawLogo(const QString& title, const QString& subtitle)
@@ -135,8 +143,8 @@ void Tplb_c::FormCreate()
 void Tplb_c::FormShow()
 {
     Tplb_form::FormShow();
-    SetColours(playerbox, LobbyColours.playerBack, LobbyColours.playerText);
-    SetColours(this, LobbyColours.windowColour, 0xFFFFFF);
+    SetListColours(playerbox, LobbyColours.playerBack, LobbyColours.playerText);
+    SetFormColours(this, LobbyColours.windowColour, 0xFFFFFF);
     for (QTextEdit* pane : {mainchat, subchat}) {
         QTextCursor c(pane->document());
         c.movePosition(QTextCursor::End);
