@@ -69,13 +69,13 @@ void Tscconfig_form::BuildControls()
     // Labels beside their edits, so everything fits the shorter page.
     use_taskbar->hide();
     dirlab->move(6, 7);
-    program_dir->setGeometry(60, 4, 196, 21);
+    program_dir->setGeometry(66, 4, 190, 21);
     program_dir_browse->move(256, 4);
     dirfind_butt->move(284, 4);
     nicklab->move(6, 31);
-    nick->setGeometry(60, 28, 90, 21);
-    speedlab->move(156, 31);
-    speedbox->setGeometry(236, 28, 84, 21);
+    nick->setGeometry(66, 28, 74, 21);
+    speedlab->move(146, 31);
+    speedbox->setGeometry(238, 28, 90, 21);
 
     demobox->setGeometry(4, 48, 313, 81);
     realnamelab->hide();
