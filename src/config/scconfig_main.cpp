@@ -75,7 +75,7 @@ void Tscconfig_form::BuildControls()
     nicklab->move(6, 31);
     nick->setGeometry(66, 28, 74, 21);
     speedlab->move(146, 31);
-    speedbox->setGeometry(238, 28, 90, 21);
+    speedbox->setGeometry(238, 28, 84, 21);
 
     demobox->setGeometry(4, 48, 313, 81);
     realnamelab->hide();
