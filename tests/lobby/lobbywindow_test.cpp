@@ -340,3 +340,29 @@ TEST_F(LobbyTest, ConfigureShowsTheDialogThenAsksForTheNameAgain)
     EXPECT_EQ(names[0].param, "\\namewanted\\Robert");
     EXPECT_EQ(names[0].player, 1);
 }
+
+TEST_F(LobbyTest, LosingTheMasterClosesTheGamePaneAndNothingIsSentMeanwhile)
+{
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(1, "Bob", 0, 1));
+    DeliverGame(TScriptedMaster::Game(1, 1, "Mine"));
+    DeliverRefresh();
+    ASSERT_TRUE(lobby->gamePaneOpen);
+
+    bool asked = false;
+    dialogs.onShow = [&](const platform::DialogRequest&) {
+        asked = true;
+        // While the question is open the window is not connected: configuring
+        // sends nothing and shows no socket error.
+        lobby->SetConfigExecute();
+        return platform::DialogResult::No;
+    };
+    master.DropClient();
+    ASSERT_TRUE(WaitUntil([&] { return asked; }));
+    EXPECT_FALSE(lobby->gamePaneOpen);
+    EXPECT_EQ(lobby->bottompanel->height(), 0);
+    EXPECT_EQ(lobby->selfIndex, -1);
+    EXPECT_EQ(lobby->players.size(), 1u);
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+}

@@ -46,11 +46,18 @@ void Tplb_c::ResetLobby()
     ShrinkTables();
     playerbox->clear();
     selfIndex = -1;
+    // The user is in no game now: the game-chat pane closes.
+    if (gamePaneOpen) {
+        gamePaneOpen = false;
+        AnimateGamePane(bottompanel->height(), 0);
+    }
 }
 
 void Tplb_c::SendRecord(const LobbyRecord& record)
 {
-    if (!TCP)
+    // Nothing can be said to a master we are not connected to; the name is
+    // asked for again as soon as the connection stands.
+    if (!TCP || TCP->State() != ssConnected)
         return;
     std::string frame = lobby::BuildFrame(record);
     TCP->SendBuffer(frame.data(), int(frame.size()));
