@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,7 +24,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -55,7 +58,8 @@ public:
             why_ = "network namespaces need root";
             return;
         }
-        prefix_ = "qpe2e-" + std::to_string(getpid()) + "-";
+        RemoveLeftovers();
+        prefix_ = std::string(kPrefix) + std::to_string(getpid()) + "-";
         if (!Add("hub")) {
             why_ = "'ip netns add' is not possible here";
             return;
@@ -122,6 +126,29 @@ public:
     }
 
 private:
+    static constexpr const char* kPrefix = "qpe2e-";
+
+    // Namespaces of an earlier run of this test that was killed before it
+    // could remove them (the process named in them is gone).
+    static void RemoveLeftovers()
+    {
+        DIR* dir = ::opendir("/run/netns");
+        if (!dir)
+            return;
+        std::vector<std::string> stale;
+        while (dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name.rfind(kPrefix, 0) != 0)
+                continue;
+            const int pid = std::atoi(name.c_str() + std::strlen(kPrefix));
+            if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+                stale.push_back(name);
+        }
+        ::closedir(dir);
+        for (const auto& name : stale)
+            Quiet("ip netns del " + name);
+    }
+
     bool Add(const std::string& machine)
     {
         if (!Quiet("ip netns add " + Name(machine)))
@@ -173,17 +200,13 @@ public:
     {
         if (toChild_ >= 0)
             ::close(toChild_);
-        if (pid_ > 0) {
-            // Closing stdin ends a driver by itself; anything else is stopped.
-            int status = 0;
-            const auto until = Clock::now() + std::chrono::seconds(2);
-            while (::waitpid(pid_, &status, WNOHANG) == 0) {
-                if (Clock::now() > until) {
-                    ::kill(pid_, SIGKILL);
-                    ::waitpid(pid_, &status, 0);
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Closing stdin ends a driver by itself; anything else is asked to
+        // stop, then killed.
+        if (pid_ > 0 && !Exited(std::chrono::milliseconds(1000))) {
+            ::kill(pid_, SIGTERM);
+            if (!Exited(std::chrono::milliseconds(1000))) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
             }
         }
         if (fromChild_ >= 0)
@@ -193,11 +216,6 @@ public:
     TNamespacedProcess& operator=(const TNamespacedProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
-    void Terminate()
-    {
-        if (pid_ > 0)
-            ::kill(pid_, SIGTERM);
-    }
 
     // Sends one command and returns the lines of its answer (up to ".");
     // nothing when no whole answer comes within `timeoutMs`.
@@ -232,6 +250,17 @@ public:
     }
 
 private:
+    bool Exited(std::chrono::milliseconds within)
+    {
+        const auto until = Clock::now() + within;
+        while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (Clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
     pid_t pid_ = -1;
     int toChild_ = -1;
     int fromChild_ = -1;
@@ -436,5 +465,4 @@ TEST(MultiHostTest, HostJoinLaunchAndPingAcrossMachines)
 
     host.process->Command("quit", 2000);
     member.process->Command("quit", 2000);
-    master.Terminate();
 }
