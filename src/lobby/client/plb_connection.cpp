@@ -59,8 +59,9 @@ void Tplb_c::SendRecord(const LobbyRecord& record)
     // asked for again as soon as the connection stands.
     if (!TCP || TCP->State() != ssConnected)
         return;
-    std::string frame = lobby::BuildFrame(record);
-    TCP->SendBuffer(frame.data(), int(frame.size()));
+    // A send the socket takes only in part is finished rather than dropped:
+    // the rest of a frame left unsent would put the stream out of step.
+    TCP->SendText(lobby::BuildFrame(record));
 }
 
 void Tplb_c::TCPConnect(TCustomWSockets*, uint32_t)
