@@ -105,6 +105,21 @@ void TLobbyMaster::Connected(TConnId conn, const std::string& address, uint64_t 
 void TLobbyMaster::Disconnected(TConnId conn, const std::string& reason)
 {
     Forget(conn, reason);
+    if (clients_.empty())
+        ReleaseEmptyLobby();
+}
+
+void TLobbyMaster::ReleaseEmptyLobby()
+{
+    // Nobody is left to hold an index: start the tables afresh and give back
+    // what a crowd made them grow to.
+    std::vector<TPlayer>(1).swap(players_);
+    std::vector<TGame>(1).swap(games_);
+    std::set<int32_t>().swap(freePlayers_);
+    std::set<int32_t>().swap(freeGames_);
+    std::unordered_map<std::string, int32_t>().swap(names_);
+    std::unordered_map<TConnId, TClient>().swap(clients_);
+    std::unordered_map<std::string, uint32_t>().swap(perAddress_);
 }
 
 void TLobbyMaster::Forget(TConnId conn, const std::string& reason)

@@ -53,6 +53,7 @@ public:
     std::size_t PlayerCount() const { return names_.size(); }
 
 private:
+    void ReleaseEmptyLobby();
     struct TClient {
         std::string address;
         uint64_t connectedAt = 0;

@@ -45,8 +45,28 @@ void TLobbyServer::Start()
     acceptor_.bind(endpoint);
     acceptor_.listen(asio::socket_base::max_listen_connections);
     acceptor_.non_blocking(true);
+    ReserveSocketState(options_.limits.maxClients);
     Accept();
     Housekeeping();
+}
+
+void TLobbyServer::ReserveSocketState(std::size_t count)
+{
+    // The reactor keeps the state of every socket it has known in a pool it
+    // reuses but never frees. Made here, at start, for as many sockets as may
+    // be connected at once, that pool lies in one stretch of memory; made
+    // one by one as clients arrive, it would sit between their buffers and
+    // keep the heap from shrinking when a crowd has left.
+    std::vector<asio::ip::udp::socket> sockets;
+    sockets.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        asio::ip::udp::socket s(io_);
+        boost::system::error_code ec;
+        s.open(asio::ip::udp::v4(), ec);
+        if (ec)
+            break;   // out of descriptors: the rest is made when needed
+        sockets.push_back(std::move(s));
+    }
 }
 
 void TLobbyServer::Stop()
@@ -310,8 +330,11 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
         master_.Disconnected(id, reason);
 #if defined(__GLIBC__)
     // The last client gone: hand the heap that a crowd took back to the system.
-    if (connections_.empty())
+    if (connections_.empty()) {
+        decltype(connections_)().swap(connections_);
+        std::vector<TConnId>().swap(dirty_);
         malloc_trim(0);
+    }
 #endif
 }
 

@@ -24,6 +24,7 @@ public:
     boost::asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
 
 private:
+    void ReserveSocketState(std::size_t count);
     void Send(TConnId conn, const TFrame& frame) override;
     void Drop(TConnId conn, const std::string& reason) override;
     void Reserve(TConnId conn, std::size_t bytes) override;
