@@ -307,7 +307,7 @@ int RunLoadComparison()
 {
     TLoadResult lobbyResult, ircResult;
     {
-        TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "20000"});
+        TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "1000"});
         lobbyResult = RunLoad(TProto::Lobby, server.Pid(), server.Port());
     }
     Print("parlevod", lobbyResult);
