@@ -71,10 +71,6 @@ void Tplb_form::EnsureGame(int32_t index)
 
 void Tplb_form::ShrinkTables()
 {
-    if (players.empty())
-        players.resize(1);
-    if (games.empty())
-        games.resize(1);
     players.resize(1);
     games.resize(1);
 }
