@@ -172,13 +172,19 @@ std::optional<RegDocument> ParseRegFile(std::string_view text, std::string* erro
         std::string line = Chomp(text.substr(pos, terminated ? nl - pos : std::string_view::npos));
         pos = terminated ? nl + 1 : text.size();
         ++lineNo;
-        // Values of other types may continue over several lines ending in "\".
-        while (!line.empty() && line.back() == '\\' && line.find("=\"") == std::string::npos && pos < text.size()) {
+        // Values of other types may continue over several lines ending in "\";
+        // a "\" on the last line continues into nothing.
+        while (true) {
+            line = Chomp(line);
+            if (line.empty() || line.back() != '\\' || line.find("=\"") != std::string::npos)
+                break;
+            line.pop_back();
+            if (pos >= text.size())
+                continue;
             std::size_t next = text.find('\n', pos);
-            std::string more = Chomp(text.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos));
+            std::string more(text.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos));
             pos = next == std::string_view::npos ? text.size() : next + 1;
             ++lineNo;
-            line.pop_back();
             std::size_t b = more.find_first_not_of(" \t");
             line += b == std::string::npos ? std::string() : more.substr(b);
         }

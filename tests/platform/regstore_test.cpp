@@ -127,3 +127,20 @@ TEST(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing)
             EXPECT_EQ(v, std::to_string(i));
         }
 }
+
+TEST(RegistryStoreTest, ValuesOfOtherTypesSurviveARewriteUnchanged)
+{
+    // A continuation mark on the last line, or before a carriage return,
+    // must not turn into a different value when the file is written again.
+    for (std::string text : {std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\\"),
+                             std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\\\\\r\n"),
+                             std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\r\\\n")}) {
+        auto doc = platform::ParseRegFile(text);
+        ASSERT_TRUE(doc) << text;
+        auto again = platform::ParseRegFile(platform::FormatRegFile(*doc));
+        ASSERT_TRUE(again);
+        ASSERT_EQ(again->keys.size(), 1u);
+        EXPECT_EQ(again->keys[0].values[0].data, doc->keys[0].values[0].data) << text;
+        EXPECT_EQ(doc->keys[0].values[0].data, "hex:01,");
+    }
+}
