@@ -25,13 +25,10 @@ void Tscconfig_form::SetProfileDefaults()
     settingsKeySuffix = "";
     dialogKey = "\\Software\\Parlevo\\quillet\\scompany";
     skinsFolder = "\\unrealskins\\";
+    // The text and link colours are the base profile's.
     skinColours.primary = 0x434E4A;
     skinColours.secondary = 0x67747B;
-    skinColours.primaryFont = 0xFFFFFF;
-    skinColours.secondaryFont = 0xFFFFFF;
     skinColours.tertiary = skinColours.secondary;
-    skinColours.tertiaryFont = 0xFFFFFF;
-    skinColours.highlight = 0x00FFFF;
     launchShowMode = 0;
 
     const std::string web = webHostDefault;

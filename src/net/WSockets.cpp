@@ -263,6 +263,26 @@ bool TCustomWSockets::ClosePrevious()
     return alive && FSocket == InvalidSocket;
 }
 
+int TCustomWSockets::NewSocket(int type)
+{
+    if (!ClosePrevious())
+        return -1;
+    int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ReportErrno();
+        return -1;
+    }
+    AttachSocket(fd);
+    return fd;
+}
+
+void TCustomWSockets::AbandonOpen()
+{
+    const int code = wsock::FromErrno(errno);
+    DiscardSocket();
+    ReportSocketError(code);
+}
+
 void TCustomWSockets::AttachSocket(int fd)
 {
     ReleaseNotifiers();
@@ -388,19 +408,12 @@ void TTCPClient::Open()
     sockaddr_in addr;
     if (!ResolveAddress(Host, Port, addr))
         return;
-    if (!ClosePrevious())
+    int fd = NewSocket(SOCK_STREAM);
+    if (fd < 0)
         return;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ReportErrno();
-        return;
-    }
-    AttachSocket(fd);
     int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
-        int code = wsock::FromErrno(errno);
-        DiscardSocket();
-        ReportSocketError(code);
+        AbandonOpen();
         return;
     }
     if (!AsyncSelect(FD_CONNECT)) {
@@ -485,14 +498,9 @@ void TUDPClient::Open()
     sockaddr_in addr;
     if (!ResolveAddress(Host, Port, addr))
         return;
-    if (!ClosePrevious())
+    int fd = NewSocket(SOCK_DGRAM);
+    if (fd < 0)
         return;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ReportErrno();
-        return;
-    }
-    AttachSocket(fd);
     if (!AsyncSelect(FD_READ)) {
         DiscardSocket();
         return;
@@ -534,19 +542,12 @@ void TUDPServer::Open()
         ReportSocketError(wsock::WSANO_DATA);
         return;
     }
-    if (!ClosePrevious())
+    int fd = NewSocket(SOCK_DGRAM);
+    if (fd < 0)
         return;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ReportErrno();
-        return;
-    }
-    AttachSocket(fd);
     int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-        int code = wsock::FromErrno(errno);
-        DiscardSocket();
-        ReportSocketError(code);
+        AbandonOpen();
         return;
     }
     if (!AsyncSelect(FD_READ)) {
@@ -554,9 +555,7 @@ void TUDPServer::Open()
         return;
     }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        int code = wsock::FromErrno(errno);
-        DiscardSocket();
-        ReportSocketError(code);
+        AbandonOpen();
         return;
     }
     FState = ssListening;

@@ -107,6 +107,11 @@ protected:
     // Closes the socket of an earlier Open, so that a second Open does not
     // leak it; false when that failed (reported) or the component is gone.
     bool ClosePrevious();
+    // Closes any previous socket and makes a non-blocking one of `type`;
+    // -1 after reporting a failure.
+    int NewSocket(int type);
+    // A step of Open failed (errno says why): release the new socket, report.
+    void AbandonOpen();
     // Adopts a freshly created descriptor as the component's socket.
     void AttachSocket(int fd);
     // Releases a socket that a failing Open created, without a report.

@@ -16,6 +16,7 @@
 //   join GAME      selects the game's row and joins it
 //   launch         the launch action
 //   quit           closes the window and ends
+#include "app/application.h"
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
 #include "platform/dialogs.h"
@@ -35,21 +36,6 @@
 #include <string>
 
 namespace {
-
-class TDriverApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const std::exception& error) {
-            platform::ShowException(error);
-        }
-        return false;
-    }
-};
 
 // Message boxes are answered as a willing user would: Yes, OK.
 class TYesDialogs : public platform::Dialogs {
@@ -159,7 +145,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    TDriverApplication app(argc, argv);
+    TApplication app(argc, argv);
     QApplication::setApplicationName("Quillet Peer");
     QApplication::setApplicationDisplayName("Quillet Peer");
 
