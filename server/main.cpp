@@ -1,6 +1,7 @@
 // parlevod: the Parlevo network's server. One process, one thread, one
-// io_context; each service (today the lobby master) is started on it.
+// io_context; each service is a class of its own started on it.
 #include "lobbyserver.h"
+#include "log.h"
 #include "options.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
@@ -8,21 +9,12 @@
 
 #include <sys/resource.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
-#include <iostream>
+#include <functional>
+#include <vector>
 
 namespace {
-
-void LogLine(const std::string& line)
-{
-    char stamp[32];
-    std::time_t t = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-    std::fprintf(stderr, "%s %s\n", stamp, line.c_str());
-}
 
 // Allow as many descriptors as the hard limit permits: every client is one.
 void RaiseDescriptorLimit()
@@ -32,6 +24,17 @@ void RaiseDescriptorLimit()
         lim.rlim_cur = lim.rlim_max;
         setrlimit(RLIMIT_NOFILE, &lim);
     }
+}
+
+// Tells whoever started us (and perhaps asked for port 0) where a service
+// listens: "NAME ADDRESS PORT" on standard output, and a log line.
+template <typename Endpoint>
+void AnnounceListening(const char* name, const char* what, const Endpoint& endpoint)
+{
+    std::printf("%s %s %u\n", name, endpoint.address().to_string().c_str(), unsigned(endpoint.port()));
+    std::fflush(stdout);
+    LogLine(std::string(what) + " listening on " + endpoint.address().to_string() + ":"
+            + std::to_string(endpoint.port()));
 }
 
 } // namespace
@@ -53,6 +56,9 @@ int main(int argc, char** argv)
     RaiseDescriptorLimit();
 
     boost::asio::io_context io(1);
+    // Every service, stopped in reverse order of starting when a signal comes.
+    std::vector<std::function<void()>> stops;
+
     TLobbyServer lobby(io, options, LogLine);
     try {
         lobby.Start();
@@ -61,20 +67,16 @@ int main(int argc, char** argv)
                      options.lobbyPort, e.what());
         return 1;
     }
-    // The bound port on standard output, so whoever started us (and asked for
-    // port 0) knows where to connect.
-    auto endpoint = lobby.LocalEndpoint();
-    std::printf("lobby %s %u\n", endpoint.address().to_string().c_str(), unsigned(endpoint.port()));
-    std::fflush(stdout);
-    LogLine("lobby master listening on " + endpoint.address().to_string() + ":"
-            + std::to_string(endpoint.port()));
+    stops.push_back([&] { lobby.Stop(); });
+    AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {
         if (ec)
             return;
         LogLine("stopping on signal " + std::to_string(sig));
-        lobby.Stop();
+        for (auto it = stops.rbegin(); it != stops.rend(); ++it)
+            (*it)();
         io.stop();
     });
     io.run();

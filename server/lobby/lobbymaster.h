@@ -5,6 +5,7 @@
 #pragma once
 
 #include "lobby/protocol.h"
+#include "log.h"
 #include "options.h"
 
 #include <cstdint>
@@ -36,7 +37,7 @@ TFrame MakeFrame(uint8_t type, std::string param);
 
 class TLobbyMaster {
 public:
-    using TLog = std::function<void(const std::string&)>;
+    using TLog = ::TLog;
 
     TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog log, uint64_t nowMs);
 
