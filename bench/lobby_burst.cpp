@@ -14,7 +14,7 @@
 //   peak_memory_before_burst_kb VmHWM with the window shown, before the burst
 // Run with QT_QPA_PLATFORM=offscreen. The window must stay interactive:
 // the longest stall is meant to stay under 100 ms.
-#include "config/host_main.h"
+#include "app/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "lobby/protocol.h"
 #include "platform/dialogs.h"
@@ -218,9 +218,8 @@ int main(int argc, char** argv)
         lastTick = now;
     });
 
-    auto* lobby = new Tscplb_cform;
-    lobby->FormCreate();
-    new Thost_form(lobby, lobby->config);
+    TStartupWindows windows = CreateStartupWindows();
+    Tscplb_cform* lobby = windows.lobby;
     lobby->resize(800, 600);
     lobby->show();
 

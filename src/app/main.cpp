@@ -1,9 +1,7 @@
 // Start-up: the application, its windows in their order, the message loop.
 #include "app/application.h"
-#include "config/host_main.h"
+#include "app/startup.h"
 #include "lobby/client/scplb_cmain.h"
-#include "motd/motd_main.h"
-#include "update/update_main.h"
 
 int main(int argc, char** argv)
 {
@@ -11,13 +9,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Quillet Peer");
     QApplication::setApplicationDisplayName("Quillet Peer");
 
-    auto* lobby = new Tscplb_cform;
-    lobby->setAttribute(Qt::WA_DeleteOnClose);
-    lobby->FormCreate();
-    Tmotd_form motd;
-    Tupdate_form update;
-    new Thost_form(lobby, lobby->config);
-
-    lobby->show();
+    TStartupWindows windows = CreateStartupWindows();
+    windows.lobby->setAttribute(Qt::WA_DeleteOnClose);
+    windows.lobby->show();
     return app.exec();
 }

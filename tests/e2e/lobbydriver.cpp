@@ -17,6 +17,7 @@
 //   launch         the launch action
 //   quit           closes the window and ends
 #include "app/application.h"
+#include "app/startup.h"
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
 #include "platform/dialogs.h"
@@ -153,9 +154,8 @@ int main(int argc, char** argv)
     platform::SetDialogs(&dialogs);
     platform::SetModalRunner([](QDialog&) { return int(QDialog::Rejected); });
 
-    auto* lobby = new Tscplb_cform;
-    lobby->FormCreate();
-    new Thost_form(lobby, lobby->config);
+    TStartupWindows windows = CreateStartupWindows();
+    Tscplb_cform* lobby = windows.lobby;
     lobby->show();
 
     TDriver driver(lobby, &dialogs);

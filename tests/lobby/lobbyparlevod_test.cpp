@@ -4,7 +4,6 @@
 #include "support/lobbyfixture.h"
 
 #include "app/textfuncs.h"
-#include "config/host_main.h"
 #include "platform/eventloop.h"
 #include "config/msg_main.h"
 #include "platform/regstore.h"
@@ -32,15 +31,15 @@ protected:
     {
         delete alice;
         delete bob;
+        windows.clear();
         platform::SetModalRunner({});
     }
     // A window named `nick`. Both windows share the settings file; the
     // nickname is set on the window's own configuration before it connects.
     Tscplb_cform* Open(const std::string& nick)
     {
-        auto* w = new Tscplb_cform;
-        w->FormCreate();
-        new Thost_form(w, w->config);
+        windows.push_back(CreateStartupWindows());
+        Tscplb_cform* w = windows.back().lobby;
         w->config->SetNickText(nick);
         w->show();
         return w;
@@ -53,6 +52,7 @@ protected:
     TParlevodProcess server;
     platform::ScriptedDialogs dialogs;
     std::function<int(QDialog&)> modal;
+    std::vector<TStartupWindows> windows;
     Tscplb_cform* alice = nullptr;
     Tscplb_cform* bob = nullptr;
 };

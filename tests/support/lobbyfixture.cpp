@@ -1,6 +1,5 @@
 #include "lobbyfixture.h"
 
-#include "config/host_main.h"
 #include "platform/eventloop.h"
 #include "platform/regstore.h"
 
@@ -18,6 +17,7 @@ void LobbyTest::TearDown()
 {
     delete lobby;
     lobby = nullptr;
+    windows = {};
     platform::SetModalRunner({});
     QCoreApplication::processEvents();
 }
@@ -30,9 +30,8 @@ void LobbyTest::StartLobby(bool waitForName)
     if (writeLobbyHost)
         store.WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost",
                           "127.0.0.1:" + std::to_string(master.Port()));
-    lobby = new Tscplb_cform;
-    lobby->FormCreate();
-    new Thost_form(lobby, lobby->config);
+    windows = CreateStartupWindows();
+    lobby = windows.lobby;
     lobby->show();
     if (waitForName) {
         ASSERT_GE(master.WaitFor(cmNameWanted), 0) << "the window did not ask for its name";

@@ -2,6 +2,7 @@
 // scripted master over loopback, with scripted message boxes and dialogs.
 #pragma once
 
+#include "app/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "platform/dialogs.h"
 #include "support/scriptedmaster.h"
@@ -49,7 +50,8 @@ protected:
     std::function<int(QDialog&)> modal;    // answers the program's own dialogs
     std::unique_ptr<TScriptedMaster> masterPtr = std::make_unique<TScriptedMaster>();
     TScriptedMaster& master = *masterPtr;
-    Tscplb_cform* lobby = nullptr;
+    TStartupWindows windows;
+    Tscplb_cform* lobby = nullptr;   // windows.lobby
     std::string nick = "Bob";
     bool writeLobbyHost = true;
 };

@@ -1,0 +1,22 @@
+#include "startup.h"
+
+#include "config/host_main.h"
+#include "lobby/client/scplb_cmain.h"
+#include "motd/motd_main.h"
+#include "update/update_main.h"
+
+TStartupWindows::TStartupWindows() = default;
+TStartupWindows::TStartupWindows(TStartupWindows&&) noexcept = default;
+TStartupWindows& TStartupWindows::operator=(TStartupWindows&&) noexcept = default;
+TStartupWindows::~TStartupWindows() = default;
+
+TStartupWindows CreateStartupWindows()
+{
+    TStartupWindows windows;
+    windows.lobby = new Tscplb_cform;
+    windows.lobby->FormCreate();
+    windows.motd = std::make_unique<Tmotd_form>();
+    windows.update = std::make_unique<Tupdate_form>();
+    new Thost_form(windows.lobby, windows.lobby->config);
+    return windows;
+}
