@@ -5,14 +5,6 @@
 #include "platform/dialogs.h"
 #include "platform/shell.h"
 
-#ifndef QP_WEB_HOST
-#define QP_WEB_HOST "http://127.0.0.1:29080"
-#endif
-
-namespace {
-std::function<std::string()> g_webHostSource;
-}
-
 std::string UrlEncode(const std::string& text)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -44,15 +36,7 @@ void OpenBrowser(const std::string& address)
                               platform::FromAnsi("Unable to launch web browser - " + changed), "Error");
 }
 
-void SetWebHostSource(std::function<std::string()> source) { g_webHostSource = std::move(source); }
-
-std::string WebHost()
-{
-    std::string host = g_webHostSource ? g_webHostSource() : std::string();
-    return host.empty() ? std::string(QP_WEB_HOST) : host;
-}
-
-void OpenRedirected(const std::string& target, int product, int area)
+void OpenRedirected(const std::string& webHost, const std::string& target, int product, int area)
 {
     std::string encoded;
     for (char c : UrlEncode(target)) {
@@ -61,7 +45,7 @@ void OpenRedirected(const std::string& target, int product, int area)
         else
             encoded += c;
     }
-    std::string host = WebHost();
+    std::string host = webHost;
     while (!host.empty() && host.back() == '/')
         host.pop_back();
     OpenBrowser(host + "/redirect.asp?product=" + std::to_string(product) + "&area=" + std::to_string(area) +

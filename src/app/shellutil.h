@@ -5,17 +5,13 @@
 #include "platform/process.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 std::string UrlEncode(const std::string& text);
 void OpenBrowser(const std::string& address);
-void OpenRedirected(const std::string& target, int product, int area);
-
-// The web server holding "/redirect.asp" (the "webhost" value). The
-// configuration object sets where it comes from; until then the build's default.
-void SetWebHostSource(std::function<std::string()> source);
-std::string WebHost();
+// Opens `target` through the redirect page of `webHost`, the web server the
+// configuration names ("webhost"); a trailing "/" on it is allowed.
+void OpenRedirected(const std::string& webHost, const std::string& target, int product, int area);
 
 // Starts a program; with `wait`, waits for it and returns its exit code,
 // otherwise returns its process identifier. Raises EError "Failed to execute

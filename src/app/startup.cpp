@@ -17,6 +17,6 @@ TStartupWindows CreateStartupWindows()
     windows.lobby->FormCreate();
     windows.motd = std::make_unique<Tmotd_form>();
     windows.update = std::make_unique<Tupdate_form>();
-    new Thost_form(windows.lobby, windows.lobby->config);
+    windows.lobby->hostForm = new Thost_form(windows.lobby, windows.lobby->config);
     return windows;
 }

@@ -38,8 +38,6 @@ using platform::ToAnsi;
 
 namespace {
 
-Tconfig_form* g_instance = nullptr;
-
 // Link-table entry names by index; indices 6 to 10 and 15 have none.
 const char* const kLinkNames[19] = {"banner", "lb1", "lb2", "lb3", "lb4", "lb5", nullptr, nullptr, nullptr, nullptr,
                                     nullptr, "company", "parlevo", "help", "download", nullptr, "feedback",
@@ -54,24 +52,18 @@ const char* const kLinkLoadOrder[] = {"banner", "company", "parlevo", "help", "d
 Tconfig_form::Tconfig_form(QWidget* owner) : QDialog(owner)
 {
     setObjectName("config_form");
-    g_instance = this;
 }
 
 Tconfig_form::~Tconfig_form()
 {
     delete FormStorage1;
-    if (g_instance == this)
-        g_instance = nullptr;
 }
-
-Tconfig_form* Tconfig_form::Instance() { return g_instance; }
 
 void Tconfig_form::FormCreate()
 {
-    // 1. Seed the random generator and become the process's configuration.
+    // 1. Seed the random generator. (The lobby window, which makes this
+    // object, hands it to every unit that needs the settings.)
     RandomSeed(platform::GetTickCount());
-    g_instance = this;
-    SetWebHostSource([] { return g_instance ? g_instance->WebHost() : std::string(); });
 
     // 2. The build profile.
     SetProfileDefaults();

@@ -1,6 +1,7 @@
 // The configuration object: the one configuration dialog of the run, which
 // also holds the build profile, the dialog settings and the program values
-// under the settings key. Everything else reaches settings through it.
+// under the settings key. The lobby window makes it and hands it to whatever
+// needs settings; nothing reaches for it on its own.
 #pragma once
 
 #include "platform/regstore.h"
@@ -65,9 +66,6 @@ public:
 
     explicit Tconfig_form(QWidget* owner);
     ~Tconfig_form() override;
-
-    // The process-wide configuration object (the last one created).
-    static Tconfig_form* Instance();
 
     // The create handler: profile, installation code, link table, stored
     // settings, skin; shows the dialog modally when the game is not found.

@@ -9,14 +9,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-namespace {
-Thost_form* g_hostForm = nullptr;
-
-} // namespace
-
 Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(owner)
 {
-    g_hostForm = this;
     setObjectName("host_form");
     setWindowTitle("Host a Game");
     QFont f("Arial");
@@ -57,11 +51,3 @@ Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(own
         setAutoFillBackground(true);
     }
 }
-
-Thost_form::~Thost_form()
-{
-    if (g_hostForm == this)
-        g_hostForm = nullptr;
-}
-
-Thost_form* Thost_form::Instance() { return g_hostForm; }

@@ -1,5 +1,6 @@
 // The host-a-game dialog: the name, player limit and invitation-only flag
-// of a game the user hosts or changes. One instance serves the whole run.
+// of a game the user hosts or changes. One instance serves the whole run;
+// the lobby window owns it.
 #pragma once
 
 #include <QDialog>
@@ -14,9 +15,6 @@ class Thost_form : public QDialog {
 public:
     // Takes its colours from the configuration's skin.
     Thost_form(QWidget* owner, const Tconfig_form* config);
-    ~Thost_form() override;
-
-    static Thost_form* Instance();
 
     QLineEdit* gamename = nullptr;
     QSpinBox* maxplayers = nullptr;

@@ -31,7 +31,6 @@ protected:
     void TearDown() override
     {
         platform::SetShellOpener({});
-        SetWebHostSource({});
     }
     QStringList opened;
     bool succeed = true;
@@ -40,8 +39,7 @@ protected:
 
 TEST_F(BrowserTest, RedirectEncodesTheTargetAndBlanksBecomePercent2B)
 {
-    SetWebHostSource([] { return std::string("http://web.test:81/"); });
-    OpenRedirected("http://x.test/a b+c", 3, 12);
+    OpenRedirected("http://web.test:81/", "http://x.test/a b+c", 3, 12);
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened[0], "http://web.test:81/redirect.asp?product=3&area=12&url="
                          "http%3A%2F%2Fx%2Etest%2Fa%2Bb%2Bc");

@@ -38,7 +38,6 @@ TEST(HostDialog, LimitsColoursAndMemory)
     std::unique_ptr<Tconfig_form> config(Tscconfig_form::Create(nullptr));
     platform::SetModalRunner({});
     Thost_form dialog(nullptr, config.get());
-    EXPECT_EQ(Thost_form::Instance(), &dialog);
     EXPECT_EQ(dialog.windowTitle(), "Host a Game");
     EXPECT_EQ(dialog.gamename->maxLength(), 255);
     EXPECT_EQ(dialog.maxplayers->minimum(), 2);

@@ -116,8 +116,8 @@ private:
 
     void Host(const std::string& name)
     {
-        platform::SetModalRunner([name](QDialog& d) {
-            Thost_form* form = Thost_form::Instance();
+        platform::SetModalRunner([this, name](QDialog& d) {
+            Thost_form* form = lobby_->hostForm;
             if (&d != form)
                 return int(QDialog::Rejected);
             form->gamename->setText(QString::fromStdString(name));

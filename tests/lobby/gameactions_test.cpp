@@ -126,7 +126,7 @@ TEST_F(GameActionsTest, HostingTrimsTheNameAndRefusesBadOnes)
 {
     StartLobby();
     JoinAs(1);
-    Thost_form* dialog = Thost_form::Instance();
+    Thost_form* dialog = lobby->hostForm;
     ASSERT_NE(dialog, nullptr);
     QString typed = "  Alpha Base  ";
     int range[3] = {};

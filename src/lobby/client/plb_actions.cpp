@@ -29,7 +29,7 @@ bool ValidGameNameChar(char c)
 
 bool Tplb_c::AskGameSettings(std::string& param)
 {
-    Thost_form* dialog = Thost_form::Instance();
+    Thost_form* dialog = hostForm;
     if (!dialog)
         return false;
     dialog->maxplayers->setMaximum(maxPlayersLimit);

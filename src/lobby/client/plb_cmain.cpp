@@ -28,8 +28,6 @@
 
 namespace {
 
-Tplb_c* g_mainLobby = nullptr;
-
 constexpr TLobbyColours kBaseColours = {
     0x4F4F68, 2, 0xBDCEDB, 0x3F5D74, 0x88A7BF, 0x000000, 0x88A7BF, 0x00FFFF, 0x88A7BF, 0x00FFFF,
     0xB8B8D4, 0x363659, 0x797999, 0xFFFFFF, 0x8080B2};
@@ -110,18 +108,9 @@ Tplb_c::Tplb_c(QWidget* parent) : Tplb_form(parent)
     setObjectName("plb_c");
 }
 
-Tplb_c::~Tplb_c()
-{
-    if (g_mainLobby == this)
-        g_mainLobby = nullptr;
-}
-
-Tplb_c* Tplb_c::MainLobby() { return g_mainLobby; }
-
 void Tplb_c::FormCreate()
 {
     Tplb_form::FormCreate();
-    g_mainLobby = this;
     BuildComponents();
     BuildActions();
     SetBuildLook();
@@ -459,7 +448,7 @@ void Tplb_c::backpanelResize()
 void Tplb_c::parlevo_buttClick()
 {
     const int parlevo = Tconfig_form::LinkIndex("parlevo");
-    OpenRedirected(config->linkTable[parlevo].url, config->productNumber, 12);
+    OpenRedirected(config->WebHost(), config->linkTable[parlevo].url, config->productNumber, 12);
 }
 
 void Tplb_c::SetConfigExecute()

@@ -28,6 +28,7 @@ class TCustomWSockets;
 class TSplitBar;
 class TTCPClient;
 class TUDPServer;
+class Thost_form;
 class Tmsg_form;
 
 // The lobby window's colours (0x00BBGGRR) and the game rows' band width.
@@ -59,10 +60,6 @@ class Tplb_c : public Tplb_form {
     Q_OBJECT
 public:
     explicit Tplb_c(QWidget* parent = nullptr);
-    ~Tplb_c() override;
-
-    // The process's main lobby window (the last one created).
-    static Tplb_c* MainLobby();
 
     void FormCreate() override;
     void FormShow() override;
@@ -156,6 +153,8 @@ public:
 
     Tconfig_form* config = nullptr;
     Tmsg_form* msgForm = nullptr;
+    // Set by whoever makes the window (see app/startup.h), owned by the window.
+    Thost_form* hostForm = nullptr;
 
     // --- components ------------------------------------------------------------------
     QWidget* Panel1 = nullptr;
