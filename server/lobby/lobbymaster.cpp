@@ -25,12 +25,6 @@ int32_t Lenient(const std::string& param, std::string_view key, int32_t def = 0)
     return StrToIntDef(LookupValue(param, key), def);
 }
 
-bool GameNameChar(unsigned char ch)
-{
-    return ch == ' ' || ch == '\'' || ch == '(' || ch == ')' || ch == '[' || ch == ']'
-           || (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
-}
-
 } // namespace
 
 std::string NameProblem(std::string_view name)
@@ -46,17 +40,6 @@ std::string NameProblem(std::string_view name)
             return "A nickname may not contain control characters.";
     }
     return {};
-}
-
-std::string ValidGameName(std::string_view name)
-{
-    std::string trimmed = Trim(name);
-    if (trimmed.empty() || trimmed.size() > 255)
-        return {};
-    for (unsigned char ch : trimmed)
-        if (!GameNameChar(ch))
-            return {};
-    return trimmed;
 }
 
 TFrame MakeFrame(uint8_t type, std::string param)
@@ -278,7 +261,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
 {
     int32_t p = c.player;
     TPlayer& pl = players_[p];
-    std::string name = ValidGameName(LookupValue(r.param, "name"));
+    std::string name = lobby::ValidGameName(LookupValue(r.param, "name"));
     if (name.empty()) {
         Refuse(p, "That is not a valid gamename");
         return;

@@ -117,8 +117,6 @@ private:
     std::set<int32_t> freeGames_;
 };
 
-// Name and game-name rules, shared with the tests.
-// Empty when the nickname may be used, otherwise why not.
+// Empty when the nickname may be used, otherwise why not. (The game-name
+// rule, which the client applies too, is lobby::ValidGameName.)
 std::string NameProblem(std::string_view name);
-// The trimmed game name when valid, empty otherwise.
-std::string ValidGameName(std::string_view name);

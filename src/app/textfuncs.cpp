@@ -340,6 +340,17 @@ std::string Trim(std::string_view text)
     return std::string(text.substr(b, e - b));
 }
 
+bool SameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
 std::string UpperCase(std::string_view text)
 {
     std::string out(text);

@@ -80,6 +80,10 @@ int32_t StrToIntDef(std::string_view text, int32_t def);
 // Unsigned 32-bit decimal, as tick counts are written; `def` otherwise.
 uint32_t StrToUIntDef(std::string_view text, uint32_t def);
 
+// Equal when ASCII letters are compared without regard to case; every other
+// byte must match exactly.
+bool SameText(std::string_view a, std::string_view b);
+
 // Leading and trailing blanks and control characters removed.
 std::string Trim(std::string_view text);
 std::string UpperCase(std::string_view text);

@@ -17,22 +17,6 @@
 
 #include <chrono>
 
-#ifndef QP_LOBBY_HOST
-#define QP_LOBBY_HOST "127.0.0.1"
-#endif
-#ifndef QP_MOTD_URL
-#define QP_MOTD_URL "http://127.0.0.1:29080/motd.asp?cmd="
-#endif
-#ifndef QP_MOTD_UDP
-#define QP_MOTD_UDP "127.0.0.1"
-#endif
-#ifndef QP_WEB_HOST
-#define QP_WEB_HOST "http://127.0.0.1:29080"
-#endif
-#ifndef QP_LIST_HOST
-#define QP_LIST_HOST "127.0.0.1"
-#endif
-
 using platform::FromAnsi;
 using platform::ToAnsi;
 
@@ -97,9 +81,13 @@ void Tconfig_form::SetProfileDefaults()
     productNumber = 0;
     versionParts = {"00", "00", "02"};
     productGameName = "gmtest";
-    motdHost = HostOf(QP_MOTD_UDP);
-    motdPort = PortOf(QP_MOTD_UDP, "25636");
-    motdUrlPrefix = QP_MOTD_URL;
+    // The build's hosts (CMake cache values QP_LOBBY_HOST ... QP_LIST_HOST).
+    hostDefaults = {{"lobbyhost", QP_LOBBY_HOST}, {"motdurl", QP_MOTD_URL}, {"motdudp", QP_MOTD_UDP},
+                    {"webhost", QP_WEB_HOST}, {"listhost", QP_LIST_HOST}};
+    motdHost = HostOf(hostDefaults["motdudp"]);
+    motdPort = PortOf(hostDefaults["motdudp"], "25636");
+    motdUrlPrefix = hostDefaults["motdurl"];
+    hostDefaults["motdudp"] = motdHost + ":" + motdPort;
     gameExecutableName = "cmdline.exe";
     gameFolderName = "quake";
     settingsKeyBase = "Software\\Parlevo\\quillet";
@@ -115,11 +103,8 @@ void Tconfig_form::SetProfileDefaults()
     skinColours.highlight = 0x00FFFF;
     launchShowMode = 3;
     serverListClass = "TKovaBGateServerList";
-    lobbyHostDefault = QP_LOBBY_HOST;
-    webHostDefault = QP_WEB_HOST;
-    listHostDefault = QP_LIST_HOST;
 
-    const std::string web = webHostDefault;
+    const std::string web = hostDefaults["webhost"];
     const std::string ads = web + "/cgi-bin/accipiter/";
     linkDefaults = {};
     linkDefaults[0] = {ads + "adserver.exe/SITE=QUILLET/AREA=UNREAL/", ads + "adclick.exe/SITE=QUILLET/AREA=UNREAL/", ""};
@@ -133,7 +118,7 @@ void Tconfig_form::SetProfileDefaults()
     linkDefaults[13] = {"", web + "/help", ""};
     linkDefaults[14] = {"", web + "/download", ""};
     linkDefaults[16] = {"", web + "/feedback", ""};
-    linkDefaults[17] = {"", "http://" + HostOf(listHostDefault) + ":8000/scroller2.txt", ""};
+    linkDefaults[17] = {"", "http://" + HostOf(hostDefaults["listhost"]) + ":8000/scroller2.txt", ""};
     linkDefaults[18] = {"", web + "/skins", ""};
 }
 
@@ -229,34 +214,13 @@ bool Tconfig_form::GameExecutableFound() const
 
 std::string Tconfig_form::DialogSettingsKey() const { return dialogKey + "\\config"; }
 
-std::string Tconfig_form::LobbyHost() const
+std::string Tconfig_form::HostValue(const std::string& name) const
 {
-    std::string v = ReadSetting("lobbyhost");
-    return v.empty() ? lobbyHostDefault : v;
-}
-
-std::string Tconfig_form::MotdUrl() const
-{
-    std::string v = ReadSetting("motdurl");
-    return v.empty() ? motdUrlPrefix : v;
-}
-
-std::string Tconfig_form::MotdUdp() const
-{
-    std::string v = ReadSetting("motdudp");
-    return v.empty() ? motdHost + ":" + motdPort : v;
-}
-
-std::string Tconfig_form::WebHost() const
-{
-    std::string v = ReadSetting("webhost");
-    return v.empty() ? webHostDefault : v;
-}
-
-std::string Tconfig_form::ListHost() const
-{
-    std::string v = ReadSetting("listhost");
-    return v.empty() ? listHostDefault : v;
+    std::string value = ReadSetting(name);
+    if (!value.empty())
+        return value;
+    auto known = hostDefaults.find(name);
+    return known == hostDefaults.end() ? std::string() : known->second;
 }
 
 int Tconfig_form::LinkIndex(const std::string& name)

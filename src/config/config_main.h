@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 class QCheckBox;
@@ -135,9 +136,9 @@ public:
     uint16_t launchShowMode = 0;
     std::string launchArguments;
     std::string serverListClass;
-    std::string lobbyHostDefault;
-    std::string webHostDefault;
-    std::string listHostDefault;
+    // The network's hosts by program value name ("lobbyhost", "motdurl",
+    // "motdudp", "webhost", "listhost"), from the build's CMake cache values.
+    std::map<std::string, std::string> hostDefaults;
     std::array<TLinkEntry, 19> linkDefaults;
 
     // --- values derived from the store ---------------------------------------
@@ -150,12 +151,11 @@ public:
     std::string DialogSettingsKey() const;
     std::string VersionText() const { return versionParts[0] + versionParts[1] + versionParts[2]; }
 
-    // The network's hosts: the program value when set, else the profile's.
-    std::string LobbyHost() const;      // "lobbyhost", host or host:port
-    std::string MotdUrl() const;        // "motdurl"
-    std::string MotdUdp() const;        // "motdudp", host or host:port
-    std::string WebHost() const;        // "webhost"
-    std::string ListHost() const;       // "listhost", host or host:port
+    // One of the network's hosts by its program value name (see hostDefaults):
+    // the stored value when set, else the profile's default. "lobbyhost",
+    // "motdudp" and "listhost" are host or host:port, "motdurl" a request
+    // prefix ending in "cmd=", "webhost" the base address of the web server.
+    std::string HostValue(const std::string& name) const;
 
     // Index of a named link-table entry, -1 when the name is unknown.
     static int LinkIndex(const std::string& name);

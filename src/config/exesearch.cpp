@@ -16,8 +16,6 @@ bool NameLess(const std::string& a, const std::string& b)
     return la != lb ? la < lb : a < b;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return LowerCase(a) == LowerCase(b); }
-
 std::string WithoutTrailingDelim(std::string path)
 {
     while (path.size() > 1 && path.back() == platform::kPathDelim)
@@ -46,7 +44,7 @@ std::string ResolveFolderIgnoringCase(const std::string& base, const std::string
         }
         std::vector<std::string> matches;
         for (const auto& e : platform::ListDirectory(path))
-            if (SameName(e.name, piece) && platform::DirectoryExists(platform::JoinPath(path, e.name)))
+            if (SameText(e.name, piece) && platform::DirectoryExists(platform::JoinPath(path, e.name)))
                 matches.push_back(e.name);
         if (matches.empty())
             return {};
@@ -91,7 +89,7 @@ std::string FindFileInTree(const std::string& top, const std::string& fileName,
             (e.isDirectory ? folders : files).push_back(e.name);
         std::sort(files.begin(), files.end(), NameLess);
         for (const auto& f : files)
-            if (SameName(f, fileName))
+            if (SameText(f, fileName))
                 return folder;
         std::sort(folders.begin(), folders.end(), NameLess);
         // Last pushed is visited first: the subfolders go on in reverse name order.

@@ -31,7 +31,7 @@ void Tscconfig_form::SetProfileDefaults()
     skinColours.tertiary = skinColours.secondary;
     launchShowMode = 0;
 
-    const std::string web = webHostDefault;
+    const std::string web = hostDefaults["webhost"];
     const std::string ads = web + "/cgi-bin/accipiter/";
     linkDefaults[0].text = ads + "adserver.exe/SITE=QUILLET/AREA=SCOMPANY/";
     linkDefaults[0].url = ads + "adclick.exe/SITE=QUILLET/AREA=SCOMPANY/";
@@ -39,7 +39,7 @@ void Tscconfig_form::SetProfileDefaults()
     linkDefaults[13].url = web + "/quillet/unreal";
     linkDefaults[14].url = web + "/quillet/unreal";
     linkDefaults[16].url = web + "/quillet/unreal";
-    linkDefaults[17].url = "http://" + HostOf(listHostDefault) + ":8000/scrollerunreal.txt";
+    linkDefaults[17].url = "http://" + HostOf(hostDefaults["listhost"]) + ":8000/scrollerunreal.txt";
     linkDefaults[18].url = web + "/skins";
 }
 

@@ -65,6 +65,12 @@ std::string ShortString(const uint8_t* field, std::size_t capacity)
     return std::string(reinterpret_cast<const char*>(field + 1), n);
 }
 
+bool GameNameChar(unsigned char ch)
+{
+    return ch == ' ' || ch == '\'' || ch == '(' || ch == ')' || ch == '[' || ch == ']'
+           || (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+}
+
 void SetShortString(uint8_t* field, std::size_t capacity, std::string_view text)
 {
     std::size_t n = std::min(text.size(), capacity);
@@ -174,6 +180,17 @@ std::string PlayerRecord::Address() const { return ShortString(address, sizeof a
 void PlayerRecord::SetAddress(std::string_view text) { SetShortString(address, sizeof address - 1, text); }
 std::string GameRecord::Name() const { return ShortString(name, sizeof name - 1); }
 void GameRecord::SetName(std::string_view text) { SetShortString(name, sizeof name - 1, text); }
+
+std::string ValidGameName(std::string_view name)
+{
+    std::string trimmed = Trim(name);
+    if (trimmed.empty() || trimmed.size() > 255)
+        return {};
+    for (unsigned char ch : trimmed)
+        if (!GameNameChar(ch))
+            return {};
+    return trimmed;
+}
 
 std::string PackPlayer(const PlayerRecord& record) { return EncodeBase64(&record, sizeof record); }
 std::string PackGame(const GameRecord& record) { return EncodeBase64(&record, sizeof record); }

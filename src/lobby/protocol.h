@@ -127,6 +127,13 @@ struct GameRecord {                  // 276 bytes
 static_assert(sizeof(PlayerRecord) == 72, "player record layout");
 static_assert(sizeof(GameRecord) == 276, "game record layout");
 
+// --- rules shared by the client and the master ----------------------------
+
+// A game name as the lobby accepts it: with the blanks around it trimmed, 1
+// to 255 characters, each a letter, a digit, a blank or one of ' ( ) [ ].
+// The trimmed name when it is valid, empty otherwise.
+std::string ValidGameName(std::string_view name);
+
 // Base64 of the record's bytes (96 and 368 characters). The layout is
 // little-endian on the wire; this code assumes a little-endian host.
 std::string PackPlayer(const PlayerRecord& record);

@@ -1,5 +1,7 @@
 #include "inifile.h"
 
+#include "app/textfuncs.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -14,20 +16,6 @@ std::string_view TrimBlanks(std::string_view s)
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 } // namespace

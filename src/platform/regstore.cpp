@@ -1,5 +1,6 @@
 #include "regstore.h"
 
+#include "app/textfuncs.h"
 #include "codepage.h"
 
 #include <cerrno>
@@ -18,20 +19,6 @@ namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHive = "HKEY_CURRENT_USER";
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // Reads a quoted string starting at line[pos] == '"'; returns false when it
 // does not end on this line.
@@ -133,7 +120,7 @@ std::string AsideName(const std::string& path)
 RegKey* RegDocument::Find(std::string_view path)
 {
     for (auto& key : keys)
-        if (SameName(key.path, path))
+        if (SameText(key.path, path))
             return &key;
     return nullptr;
 }
@@ -236,7 +223,7 @@ std::optional<RegDocument> ParseRegFile(std::string_view text, std::string* erro
         }
         bool replaced = false;
         for (auto& existing : current->values)
-            if (SameName(existing.name, value.name)) {
+            if (SameText(existing.name, value.name)) {
                 existing = value;
                 replaced = true;
             }
@@ -321,7 +308,7 @@ bool RegistryStore::ReadString(std::string_view key, std::string_view name, std:
     if (!k)
         return false;
     for (const auto& v : k->values)
-        if (SameName(v.name, name)) {
+        if (SameText(v.name, name)) {
             if (!v.isString)
                 return false;
             value = v.data;
@@ -368,7 +355,7 @@ bool RegistryStore::WriteStrings(std::string_view key, const std::vector<std::pa
     for (const auto& [name, data] : values) {
         bool done = false;
         for (auto& v : k.values)
-            if (SameName(v.name, name)) {
+            if (SameText(v.name, name)) {
                 v.isString = true;
                 v.data = data;
                 done = true;

@@ -174,6 +174,15 @@ TEST(SmallHelpers, ChecksumAddressesAndRounding)
     EXPECT_EQ(MaxOf(-1, 2), 2);
 }
 
+TEST(SmallHelpers, SameTextFoldsOnlyAsciiLetters)
+{
+    EXPECT_TRUE(SameText("Nick_Text", "NICK_text"));
+    EXPECT_TRUE(SameText("", ""));
+    EXPECT_FALSE(SameText("abc", "abcd"));
+    EXPECT_FALSE(SameText("caf\xe9", "CAF\xc9"));   // code-page letters are bytes like any other
+    EXPECT_FALSE(SameText("[@", "{`"));               // one bit apart, but not letters
+}
+
 TEST(SmallHelpers, RandomTextUsesOnlyLettersAndDigits)
 {
     RandomSeed(12345);

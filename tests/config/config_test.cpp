@@ -100,11 +100,16 @@ TEST_F(ConfigTest, LinkTableBannerIntervalAndDistributionCode)
 TEST_F(ConfigTest, HostsComeFromTheStoreWhenSet)
 {
     auto config = Make();
-    EXPECT_EQ(config->LobbyHost(), config->lobbyHostDefault);
+    EXPECT_EQ(config->HostValue("lobbyhost"), config->hostDefaults.at("lobbyhost"));
     config->WriteSetting("lobbyhost", "lobby.test:4000");
     config->WriteSetting("webhost", "http://web.test");
-    EXPECT_EQ(config->LobbyHost(), "lobby.test:4000");
-    EXPECT_EQ(config->WebHost(), "http://web.test");
+    EXPECT_EQ(config->HostValue("lobbyhost"), "lobby.test:4000");
+    EXPECT_EQ(config->HostValue("webhost"), "http://web.test");
+    // Every host has a build default; the UDP service's carries its port.
+    for (const char* name : {"motdurl", "motdudp", "listhost"})
+        EXPECT_FALSE(config->HostValue(name).empty()) << name;
+    EXPECT_EQ(config->HostValue("motdudp"), config->motdHost + ":" + config->motdPort);
+    EXPECT_EQ(config->HostValue("nohost"), "");
 }
 
 TEST_F(ConfigTest, GameExecutableFoundByFolderOrByExeFile)

@@ -345,3 +345,12 @@ TEST(Protocol, ShortRecordTextsFillTheRestWithZeros)
     UnpackPlayer(b64 + b64, p);
     EXPECT_EQ(p.index, 42);
 }
+
+TEST(Protocol, GameNamesAreTrimmedAndHoldOnlyTheAllowedCharacters)
+{
+    EXPECT_EQ(ValidGameName("  Night Ops (2v2) [EU] 'x'\t"), "Night Ops (2v2) [EU] 'x'");
+    EXPECT_EQ(ValidGameName(std::string(255, 'g')), std::string(255, 'g'));
+    for (std::string bad : {std::string(), std::string(" \t "), std::string(256, 'g'), std::string("Back\\slash"),
+                            std::string("under_score"), std::string("caf\xe9"), std::string("two\nlines")})
+        EXPECT_EQ(ValidGameName(bad), "") << bad;
+}

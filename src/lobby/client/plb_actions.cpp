@@ -19,12 +19,6 @@ namespace {
 
 enum class Selection { None, OtherPlayer, Game };
 
-bool ValidGameNameChar(char c)
-{
-    return c == ' ' || c == '\'' || c == '(' || c == ')' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-           (c >= 'a' && c <= 'z') || c == '[' || c == ']';
-}
-
 } // namespace
 
 bool Tplb_c::AskGameSettings(std::string& param)
@@ -39,10 +33,7 @@ bool Tplb_c::AskGameSettings(std::string& param)
         return false;
     const std::string name = Trim(platform::ToAnsi(dialog->gamename->text()));
     dialog->gamename->setText(platform::FromAnsi(name));
-    bool valid = !name.empty();
-    for (char c : name)
-        valid = valid && ValidGameNameChar(c);
-    if (!valid) {
+    if (lobby::ValidGameName(name).empty()) {
         platform::ShowMessage(this, platform::DialogKind::Warning, "That is not a valid gamename");
         return false;
     }

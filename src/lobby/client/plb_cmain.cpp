@@ -448,7 +448,7 @@ void Tplb_c::backpanelResize()
 void Tplb_c::parlevo_buttClick()
 {
     const int parlevo = Tconfig_form::LinkIndex("parlevo");
-    OpenRedirected(config->WebHost(), config->linkTable[parlevo].url, config->productNumber, 12);
+    OpenRedirected(config->HostValue("webhost"), config->linkTable[parlevo].url, config->productNumber, 12);
 }
 
 void Tplb_c::SetConfigExecute()

@@ -28,7 +28,7 @@ void Tplb_c::ConnectToMaster()
         TCP->OnClose = [this](TCustomWSockets* s, TSocket socket) { TCPClose(s, socket); };
         TCP->OnError = [this](TCustomWSockets* s, int error, const std::string& msg) { TCPError(s, error, msg); };
     }
-    const std::string master = config->LobbyHost();
+    const std::string master = config->HostValue("lobbyhost");
     TCP->Close();
     TCP->Host = HostOf(master);
     TCP->Port = PortOf(master, lobbyPort);
