@@ -1,19 +1,13 @@
 // The current user's registry, kept on this system as one text file in the
-// layout of registry export files:
-//
-//   Windows Registry Editor Version 5.00
-//
-//   [HKEY_CURRENT_USER\Software\Parlevo\quillet\scompany]
-//   "code"="Ab12-Cd34-Ef56-Gh78"
-//
-// Values are byte strings in the program's code page; the file holds them as
-// UTF-8 with \\ and \" escaped inside quotes. Writes replace the file
+// layout of registry export files (see regfile.h). Writes replace the file
 // atomically under an advisory lock, so two running programs never lose each
 // other's values and a crash never leaves half a file. A file that cannot be
 // parsed is renamed aside before anything new is written.
 #pragma once
 
-#include <cstdint>
+#include "regfile.h"
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,29 +15,6 @@
 #include <vector>
 
 namespace platform {
-
-struct RegValue {
-    std::string name;   // code-page bytes; "@" stands for the default value
-    bool isString = true;
-    std::string data;   // the string (code-page bytes), or the raw text after "=" for other types
-};
-
-struct RegKey {
-    std::string path;   // full path, e.g. HKEY_CURRENT_USER\Software\Parlevo
-    std::vector<RegValue> values;
-};
-
-struct RegDocument {
-    std::vector<RegKey> keys;
-
-    RegKey* Find(std::string_view path);
-    const RegKey* Find(std::string_view path) const;
-    RegKey& FindOrAdd(std::string_view path);
-};
-
-// Parses the file's text (UTF-8). Nothing on failure; `error` then says why.
-std::optional<RegDocument> ParseRegFile(std::string_view text, std::string* error = nullptr);
-std::string FormatRegFile(const RegDocument& doc);
 
 class RegistryStore {
 public:
@@ -71,11 +42,12 @@ public:
 
 private:
     std::optional<RegDocument> Load() const;
+    // Under the lock: reads the file (setting an unreadable one aside),
+    // applies `change` and writes the file back atomically.
+    bool Update(const std::function<void(RegDocument&)>& change);
 
     std::string path_;
     std::string keptAside_;
 };
-
-std::string FullKeyPath(std::string_view key);
 
 } // namespace platform

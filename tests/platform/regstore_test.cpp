@@ -86,18 +86,6 @@ TEST(RegistryStoreTest, TruncatedFileIsKeptAsideAndNotOverwritten)
     EXPECT_EQ(v, "New1-New2-New3-New4");
 }
 
-TEST(RegistryStoreTest, ParserRefusesMalformedFiles)
-{
-    EXPECT_TRUE(platform::ParseRegFile(""));
-    EXPECT_FALSE(platform::ParseRegFile("REGEDIT4\n"));
-    EXPECT_FALSE(platform::ParseRegFile("Windows Registry Editor Version 5.00\n\"a\"=\"b\"\n"));
-    EXPECT_FALSE(platform::ParseRegFile("Windows Registry Editor Version 5.00\n[K\n"));
-    EXPECT_FALSE(platform::ParseRegFile("Windows Registry Editor Version 5.00\n[K]\n\"a\"=\"b\n"));
-    EXPECT_FALSE(platform::ParseRegFile("Windows Registry Editor Version 5.00\n[K]\n\"a\"=\"b\"x\n"));
-    EXPECT_FALSE(platform::ParseRegFile("Windows Registry Editor Version 5.00\n[K]\nrubbish\n"));
-    EXPECT_TRUE(platform::ParseRegFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n[K]\n@=\"d\"\n"));
-}
-
 TEST(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing)
 {
     TempDir dir;
@@ -126,21 +114,4 @@ TEST(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing)
             ASSERT_TRUE(reader.ReadString(kKey, "p" + std::to_string(c) + "_" + std::to_string(i), v)) << c << " " << i;
             EXPECT_EQ(v, std::to_string(i));
         }
-}
-
-TEST(RegistryStoreTest, ValuesOfOtherTypesSurviveARewriteUnchanged)
-{
-    // A continuation mark on the last line, or before a carriage return,
-    // must not turn into a different value when the file is written again.
-    for (std::string text : {std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\\"),
-                             std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\\\\\r\n"),
-                             std::string("Windows Registry Editor Version 5.00\n[K]\n\"h\"=hex:01,\r\\\n")}) {
-        auto doc = platform::ParseRegFile(text);
-        ASSERT_TRUE(doc) << text;
-        auto again = platform::ParseRegFile(platform::FormatRegFile(*doc));
-        ASSERT_TRUE(again);
-        ASSERT_EQ(again->keys.size(), 1u);
-        EXPECT_EQ(again->keys[0].values[0].data, doc->keys[0].values[0].data) << text;
-        EXPECT_EQ(doc->keys[0].values[0].data, "hex:01,");
-    }
 }
