@@ -25,6 +25,21 @@ int32_t Lenient(const std::string& param, std::string_view key, int32_t def = 0)
     return StrToIntDef(LookupValue(param, key), def);
 }
 
+// The lowest free index of a table (entry 0 is never used), or a new entry at
+// its end; the entry starts afresh either way.
+template <class TEntry>
+int32_t TakeFreeIndex(std::vector<TEntry>& table, std::set<int32_t>& free)
+{
+    if (free.empty()) {
+        table.emplace_back();
+        return int32_t(table.size() - 1);
+    }
+    const int32_t index = *free.begin();
+    free.erase(free.begin());
+    table[std::size_t(index)] = TEntry{};
+    return index;
+}
+
 } // namespace
 
 std::string NameProblem(std::string_view name)
@@ -186,45 +201,56 @@ void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
     }
 }
 
+// A name request is refused, renames a player, or brings a newcomer in.
 void TLobbyMaster::HandleName(TConnId conn, TClient& c, const LobbyRecord& r)
 {
-    std::string name = LookupValue(r.param, "namewanted");
+    const std::string name = LookupValue(r.param, "namewanted");
+    if (RefuseName(conn, c, name))
+        return;
+    if (c.player != 0)
+        RenamePlayer(conn, c.player, name);
+    else
+        JoinLobby(conn, c, name);
+}
+
+bool TLobbyMaster::RefuseName(TConnId conn, const TClient& c, const std::string& name)
+{
     std::string problem = NameProblem(name);
     if (!problem.empty()) {
         SendToConn(conn, cmMessage, "\\message\\" + problem);
-        return;
+        return true;
     }
-    if (c.player != 0 && players_[c.player].rec.Name() == name) {
-        // Asking again for its own name: it keeps its index.
-        out_.Send(conn, PlayerFrame(c.player));
+    // A player asking again for its own name is not refused: it keeps it.
+    if (c.player != 0 && players_[c.player].rec.Name() == name)
+        return false;
+    if (names_.count(name) != 0) {
+        SendToConn(conn, cmNameTaken, "\\namewanted\\" + name);
+        return true;
+    }
+    return false;
+}
+
+void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name)
+{
+    std::string old = players_[p].rec.Name();
+    if (old == name) {
+        // Its own name again: it keeps its index and hears its record again.
+        out_.Send(conn, PlayerFrame(p));
         SendToConn(conn, cmRefresh, {});
         return;
     }
-    if (names_.count(name) != 0) {
-        SendToConn(conn, cmNameTaken, "\\namewanted\\" + name);
-        return;
-    }
-    if (c.player != 0) {
-        int32_t p = c.player;
-        std::string old = players_[p].rec.Name();
-        names_.erase(old);
-        names_[name] = p;
-        players_[p].rec.SetName(name);
-        log_("player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
-        AnnouncePlayer(p);
-        BroadcastRefresh();
-        return;
-    }
-    int32_t p;
-    if (!freePlayers_.empty()) {
-        p = *freePlayers_.begin();
-        freePlayers_.erase(freePlayers_.begin());
-    } else {
-        p = int32_t(players_.size());
-        players_.emplace_back();
-    }
+    names_.erase(old);
+    names_[name] = p;
+    players_[p].rec.SetName(name);
+    log_("player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
+    AnnouncePlayer(p);
+    BroadcastRefresh();
+}
+
+void TLobbyMaster::JoinLobby(TConnId conn, TClient& c, const std::string& name)
+{
+    const int32_t p = TakeFreeIndex(players_, freePlayers_);
     TPlayer& pl = players_[p];
-    pl = TPlayer{};
     pl.conn = conn;
     pl.color = kColors[p % std::size(kColors)];
     pl.rec.active = 1;
@@ -238,6 +264,11 @@ void TLobbyMaster::HandleName(TConnId conn, TClient& c, const LobbyRecord& r)
 
     AnnouncePlayer(p, p);
     BroadcastRefresh(p);
+    SendWholeLobby(conn);
+}
+
+void TLobbyMaster::SendWholeLobby(TConnId conn)
+{
     // The newcomer gets the whole lobby, itself included, then rebuilds its
     // list. That can be more than the send queue holds in a big lobby, so it
     // is reserved beyond the limit: only what comes on top counts.
@@ -286,14 +317,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
             Refuse(p, "Leave your game before hosting one.");
             return;
         }
-        if (!freeGames_.empty()) {
-            g = *freeGames_.begin();
-            freeGames_.erase(freeGames_.begin());
-        } else {
-            g = int32_t(games_.size());
-            games_.emplace_back();
-        }
-        games_[g] = TGame{};
+        g = TakeFreeIndex(games_, freeGames_);
         games_[g].rec.active = 1;
         games_[g].rec.index = g;
         games_[g].rec.hostPlayer = p;

@@ -75,6 +75,13 @@ private:
     };
 
     void HandleName(TConnId conn, TClient& c, const LobbyRecord& r);
+    // The three steps of a name request. RefuseName tells the client why a
+    // name cannot be had and returns true; otherwise the request renames a
+    // named player or brings a newcomer into the lobby.
+    bool RefuseName(TConnId conn, const TClient& c, const std::string& name);
+    void RenamePlayer(TConnId conn, int32_t player, const std::string& name);
+    void JoinLobby(TConnId conn, TClient& c, const std::string& name);
+    void SendWholeLobby(TConnId conn);
     void HandleHost(TClient& c, const LobbyRecord& r);
     void HandleJoin(TClient& c, const LobbyRecord& r);
     void HandleLeave(TClient& c);
