@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs when any is missing.
-# Sourced by run.sh and test.sh.
+# Sourced by run.sh and test.sh. It never stops or removes anything.
 qp_install_deps() {
   local need=(cmake ninja-build g++ qt6-base-dev libgl-dev libboost-dev libgtest-dev libgmock-dev
               libbenchmark-dev netbase iproute2 iptables clang libclang-rt-14-dev
@@ -16,7 +16,4 @@ qp_install_deps() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-  # ngircd is installed for the benchmarks; its own service is not wanted.
-  if command -v systemctl >/dev/null 2>&1; then systemctl disable --now ngircd >/dev/null 2>&1 || true; fi
-  pkill -x ngircd >/dev/null 2>&1 || true
 }

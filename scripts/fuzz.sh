@@ -3,11 +3,18 @@
 # for a few seconds on a copy of its seed corpus. Non-zero on a crash.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build.sh
 seconds="${QP_FUZZ_SECONDS:-10}"
 
-cmake -S . -B build-fuzz -G Ninja -DQP_FUZZ_ONLY=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j2 >/dev/null
+# Quiet while it works; the whole compiler output when the build fails.
+build_log="$(mktemp)"
+if ! qp_build build-fuzz -DQP_FUZZ_ONLY=ON -DCMAKE_CXX_COMPILER=clang++ >"$build_log" 2>&1; then
+  echo "fuzz: the build in build-fuzz failed:" >&2
+  cat "$build_log" >&2
+  rm -f "$build_log"
+  exit 1
+fi
+rm -f "$build_log"
 
 status=0
 for corpus in fuzz/corpus/*/; do
