@@ -18,6 +18,7 @@
 #include "lobby/client/scplb_cmain.h"
 #include "lobby/protocol.h"
 #include "platform/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "platform/regstore.h"
 
 #include <QApplication>
@@ -191,7 +192,7 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", home, 1);
 
     QApplication app(argc, argv);
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     platform::SetModalRunner([](QDialog&) { return int(QDialog::Rejected); });
     // A game folder that holds the game, so the configuration does not ask for one.
     std::ofstream(std::string(home) + "/shadow.exe") << "MZ";

@@ -6,12 +6,11 @@
 //   lobby_load --scale    10,000 idle connections; 2,000 clients joining one
 //                         after another; relay latency at 100 lines/s
 #include "loadclients.h"
+#include "support/childprocess.h"
 #include "support/lobbyclient.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -105,17 +106,6 @@ uint16_t FreePort()
     return ntohs(a.sin_port);
 }
 
-bool WaitConnectable(uint16_t port, int ms)
-{
-    for (int i = 0; i < ms / 20; ++i) {
-        TLobbyTestClient probe;
-        if (probe.Connect(port))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 // ngircd on a free loopback port with its limits off, in a directory of its own.
 class TNgircd {
 public:
@@ -131,33 +121,26 @@ public:
              << "MaxPenaltyTime = 0\nPingTimeout = 600\nPongTimeout = 600\n"
              << "[Options]\nDNS = no\nIdent = no\nPAM = no\n";
         conf.close();
-        pid_ = fork();
-        if (pid_ == 0) {
-            int log = ::open((dir_ + "/ngircd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(log, 1);
-            dup2(log, 2);
-            execlp("ngircd", "ngircd", "-n", "-f", (dir_ + "/ngircd.conf").c_str(), nullptr);
-            _exit(127);
-        }
-        ok_ = WaitConnectable(port_, 5000);
+        process_ = std::make_unique<TChildProcess>(
+            TChildProcess::TOptions{.args = {"ngircd", "-n", "-f", dir_ + "/ngircd.conf"}});
+        // It says so on standard output once it listens.
+        ok_ = process_->Started() &&
+              process_->WaitForLine(TChildProcess::TStream::Out, "Now listening on", 5000).has_value();
     }
     ~TNgircd()
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        (void)std::system(cmd.c_str());
+        process_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
     }
     bool Ok() const { return ok_; }
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return process_->Pid(); }
     uint16_t Port() const { return port_; }
 
 private:
     std::string dir_;
     uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<TChildProcess> process_;
     bool ok_ = false;
 };
 

@@ -54,32 +54,6 @@ bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QStrin
     return CurrentDialogs().Show(owner, DialogRequest{kind, caption, text, DialogButtons::YesNo}) == DialogResult::Yes;
 }
 
-ScriptedDialogs::ScriptedDialogs() : previous_(g_current) { SetDialogs(this); }
-
-ScriptedDialogs::~ScriptedDialogs() { SetDialogs(previous_ == this ? nullptr : previous_); }
-
-DialogResult ScriptedDialogs::Show(QWidget*, const DialogRequest& request)
-{
-    shown.push_back(request);
-    if (onShow)
-        return onShow(request);
-    if (!answers.empty()) {
-        DialogResult a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    return request.buttons == DialogButtons::Ok ? DialogResult::Ok : DialogResult::No;
-}
-
-int ScriptedDialogs::Count(const QString& text) const
-{
-    int n = 0;
-    for (const auto& r : shown)
-        if (r.text == text)
-            ++n;
-    return n;
-}
-
 } // namespace platform
 
 #include <QDialog>

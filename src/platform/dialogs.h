@@ -1,13 +1,12 @@
 // Every message box of the program goes through here. The program shows
-// real message boxes; tests install ScriptedDialogs, which records what
-// would have been shown and answers as scripted.
+// real message boxes; tests install an implementation of their own (the
+// scripted dialogs of tests/support), which records what would have been
+// shown and answers as scripted.
 #pragma once
 
 #include <QString>
 
-#include <deque>
 #include <functional>
-#include <vector>
 
 class QWidget;
 
@@ -39,26 +38,6 @@ void SetDialogs(Dialogs* dialogs);
 // Shorthands used across the program.
 void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
 bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
-
-class ScriptedDialogs : public Dialogs {
-public:
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
-
-    DialogResult Show(QWidget* owner, const DialogRequest& request) override;
-
-    // Answers given in order; when none is queued, `fallback` answers
-    // (Ok for an OK box, No for a question, unless set otherwise).
-    std::deque<DialogResult> answers;
-    std::function<DialogResult(const DialogRequest&)> onShow;   // runs first when set
-    std::vector<DialogRequest> shown;
-
-    int Count(const QString& text) const;
-    bool Saw(const QString& text) const { return Count(text) > 0; }
-
-private:
-    Dialogs* previous_;
-};
 
 } // namespace platform
 

@@ -2,6 +2,7 @@
 #include "app/shellutil.h"
 #include "platform/dialogs.h"
 #include "platform/shell.h"
+#include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ protected:
     }
     QStringList opened;
     bool succeed = true;
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
 };
 
 TEST_F(BrowserTest, RedirectEncodesTheTargetAndBlanksBecomePercent2B)

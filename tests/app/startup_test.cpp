@@ -1,15 +1,11 @@
 // The client program as a user starts it: a real process on the offscreen
 // platform, connecting to a real parlevod with the settings of a fresh store.
 #include "platform/regstore.h"
-#include "support/lobbyclient.h"
+#include "support/childprocess.h"
+#include "support/parlevodprocess.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 TEST(ClientProgram, StartsConnectsNamesItselfAndStaysUpUntilEnded)
 {
@@ -23,26 +19,13 @@ TEST(ClientProgram, StartsConnectsNamesItselfAndStaysUpUntilEnded)
     ASSERT_TRUE(store.WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost",
                                   "127.0.0.1:" + std::to_string(server.Port())));
 
-    const std::string program = TParlevodProcess::BinaryPath("quillet-peer");
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    bool named = false;
-    for (int i = 0; i < 100 && !named; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        named = server.LogText().find("'Starter' named") != std::string::npos;
-    }
-    EXPECT_TRUE(named) << server.LogText();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the client ended on its own";
-    kill(child, SIGTERM);
-    waitpid(child, &status, 0);
+    TChildProcess client({.args = {TParlevodProcess::BinaryPath("quillet-peer")},
+                          .env = {{"XDG_CONFIG_HOME", home.path()}, {"QT_QPA_PLATFORM", "offscreen"}}});
+    ASSERT_TRUE(client.Started()) << client.Error();
+    EXPECT_TRUE(server.WaitForLog("'Starter' named", 5000)) << server.LogText();
+    EXPECT_FALSE(client.WaitExit(300)) << "the client ended on its own\n"
+                                       << client.Output(TChildProcess::TStream::Err);
+    client.Stop();
 
     // The first start wrote an installation code into the store.
     std::string code;

@@ -3,6 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/regstore.h"
 #include "serverlist/customserver.h"
+#include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -169,7 +170,7 @@ TEST_F(ConfigTest, DialogSettingsRoundTripUnderTheirNames)
 
 TEST_F(ConfigTest, RunGameReportsAMissingExecutable)
 {
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     TempDir game;
     auto config = Make();
     config->SetProgramDirText(game.path() + "/");

@@ -29,7 +29,7 @@ protected:
         return form;
     }
 
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     TempDir game;
 };
 

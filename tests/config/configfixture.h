@@ -5,6 +5,7 @@
 #include "config/scconfig_main.h"
 #include "platform/dialogs.h"
 #include "platform/regstore.h"
+#include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>

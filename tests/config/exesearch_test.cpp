@@ -40,7 +40,7 @@ protected:
     std::string c = disks.MakeDir("c");
     std::string d = disks.MakeDir("d");
     ScopedFixedDisks fixed{c + ":" + d};
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
 
     std::vector<std::string> visited;
     std::unique_ptr<Tconfig_form> Searcher()

@@ -77,7 +77,7 @@ TEST_F(SkinsTest, AChosenSkinAndADeletedOne)
 
     // Neither the skin nor "default": the profile's colours, nothing said.
     std::filesystem::remove_all(program.File("unrealskins/default"));
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     EXPECT_EQ(Make()->skinColours.primary, 0x434E4Au);
     EXPECT_TRUE(dialogs.shown.empty());
 

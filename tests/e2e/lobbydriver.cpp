@@ -21,6 +21,7 @@
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
 #include "platform/dialogs.h"
+#include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -38,18 +39,6 @@
 
 namespace {
 
-// Message boxes are answered as a willing user would: Yes, OK.
-class TYesDialogs : public platform::Dialogs {
-public:
-    platform::DialogResult Show(QWidget*, const platform::DialogRequest& request) override
-    {
-        shown.push_back(request.text.toStdString());
-        return request.buttons == platform::DialogButtons::Ok ? platform::DialogResult::Ok
-                                                               : platform::DialogResult::Yes;
-    }
-    std::vector<std::string> shown;
-};
-
 std::string OneLine(std::string text)
 {
     for (char& c : text)
@@ -60,7 +49,7 @@ std::string OneLine(std::string text)
 
 class TDriver {
 public:
-    TDriver(Tscplb_cform* lobby, TYesDialogs* dialogs) : lobby_(lobby), dialogs_(dialogs) {}
+    TDriver(Tscplb_cform* lobby, TScriptedDialogs* dialogs) : lobby_(lobby), dialogs_(dialogs) {}
 
     void Run(const std::string& line)
     {
@@ -110,8 +99,8 @@ private:
             Reply("game " + std::to_string(i) + " " + std::to_string(g.active) + " " + std::to_string(g.state) + " " +
                   std::to_string(g.hostPlayer) + " " + OneLine(g.Name()));
         }
-        for (const std::string& text : dialogs_->shown)
-            Reply("dialog " + OneLine(text));
+        for (const platform::DialogRequest& box : dialogs_->shown)
+            Reply("dialog " + OneLine(box.text.toStdString()));
     }
 
     void Host(const std::string& name)
@@ -139,7 +128,7 @@ private:
     }
 
     Tscplb_cform* lobby_;
-    TYesDialogs* dialogs_;
+    TScriptedDialogs* dialogs_;
 };
 
 } // namespace
@@ -150,8 +139,11 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Quillet Peer");
     QApplication::setApplicationDisplayName("Quillet Peer");
 
-    TYesDialogs dialogs;
-    platform::SetDialogs(&dialogs);
+    // Message boxes are answered as a willing user would: Yes, OK.
+    TScriptedDialogs dialogs;
+    dialogs.onShow = [](const platform::DialogRequest& request) {
+        return request.buttons == platform::DialogButtons::Ok ? platform::DialogResult::Ok : platform::DialogResult::Yes;
+    };
     platform::SetModalRunner([](QDialog&) { return int(QDialog::Rejected); });
 
     TStartupWindows windows = CreateStartupWindows();
@@ -184,6 +176,5 @@ int main(int argc, char** argv)
 
     const int result = app.exec();
     delete lobby;
-    platform::SetDialogs(nullptr);
     return result;
 }

@@ -8,6 +8,7 @@
 // Needs root and `ip netns`; skips otherwise. The peer ping uses its fixed
 // port (15321) in each namespace, so this runs on its own.
 #include "platform/regstore.h"
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +17,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -163,109 +163,35 @@ private:
     std::string why_;
 };
 
-// A program run inside a namespace with `ip netns exec`, its stdin and
-// stdout on pipes, its stderr in a file. Killed and reaped on destruction.
-class TNamespacedProcess {
-public:
-    TNamespacedProcess(const std::string& ns, const std::vector<std::string>& argv,
-                       const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPath)
-    {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (log >= 0)
-                ::dup2(log, 2);
-            for (const auto& [name, value] : env)
-                ::setenv(name.c_str(), value.c_str(), 1);
-            std::vector<std::string> all = {"ip", "netns", "exec", ns};
-            all.insert(all.end(), argv.begin(), argv.end());
-            std::vector<char*> args;
-            for (auto& a : all)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            ::execvp("ip", args.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        toChild_ = in[1];
-        fromChild_ = out[0];
-    }
-    ~TNamespacedProcess()
-    {
-        if (toChild_ >= 0)
-            ::close(toChild_);
-        // Closing stdin ends a driver by itself; anything else is asked to
-        // stop, then killed.
-        if (pid_ > 0 && !Exited(std::chrono::milliseconds(1000))) {
-            ::kill(pid_, SIGTERM);
-            if (!Exited(std::chrono::milliseconds(1000))) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
-        }
-        if (fromChild_ >= 0)
-            ::close(fromChild_);
-    }
-    TNamespacedProcess(const TNamespacedProcess&) = delete;
-    TNamespacedProcess& operator=(const TNamespacedProcess&) = delete;
+// A program run inside a namespace with `ip netns exec`.
+std::unique_ptr<TChildProcess> StartIn(const TTestNetwork& net, const std::string& machine,
+                                       std::vector<std::string> args,
+                                       std::vector<std::pair<std::string, std::string>> env = {})
+{
+    args.insert(args.begin(), {"ip", "netns", "exec", net.Name(machine)});
+    return std::make_unique<TChildProcess>(
+        TChildProcess::TOptions{.args = std::move(args), .env = std::move(env), .pipeStdin = true});
+}
 
-    bool Started() const { return pid_ > 0; }
-
-    // Sends one command and returns the lines of its answer (up to ".");
-    // nothing when no whole answer comes within `timeoutMs`.
-    std::optional<std::vector<std::string>> Command(const std::string& command, int timeoutMs = 5000)
-    {
-        const std::string line = command + "\n";
-        if (::write(toChild_, line.data(), line.size()) != ssize_t(line.size()))
+// Sends one command to a driver and returns the lines of its answer (up to
+// "."); nothing when no whole answer comes within `timeoutMs`.
+std::optional<std::vector<std::string>> Command(TChildProcess& driver, const std::string& command,
+                                                int timeoutMs = 5000)
+{
+    if (!driver.Write(command + "\n"))
+        return std::nullopt;
+    std::vector<std::string> lines;
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        auto line = driver.ReadLine(TChildProcess::TStream::Out, int(std::max<long long>(left, 0)));
+        if (!line)
             return std::nullopt;
-        std::vector<std::string> lines;
-        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            std::size_t end;
-            while ((end = buffer_.find('\n')) != std::string::npos) {
-                std::string got = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                if (got == ".")
-                    return lines;
-                lines.push_back(got);
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            if (left <= 0)
-                return std::nullopt;
-            pollfd p{fromChild_, POLLIN, 0};
-            if (::poll(&p, 1, int(left)) <= 0)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fromChild_, chunk, sizeof chunk);
-            if (n <= 0)
-                return std::nullopt;
-            buffer_.append(chunk, std::size_t(n));
-        }
+        if (*line == ".")
+            return lines;
+        lines.push_back(*line);
     }
-
-private:
-    bool Exited(std::chrono::milliseconds within)
-    {
-        const auto until = Clock::now() + within;
-        while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (Clock::now() > until)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int toChild_ = -1;
-    int fromChild_ = -1;
-    std::string buffer_;
-};
+}
 
 // What a driver's "dump" says.
 struct TLobbyView {
@@ -332,31 +258,26 @@ public:
                   "#!/bin/sh\npwd > \"" + dir.File("cwd") + "\"\necho \"$@\" > \"" + dir.File("args") +
                       ".tmp\"\nmv \"" + dir.File("args") + ".tmp\" \"" + dir.File("args") + "\"\n",
                   true);
-        ::mkdir(dir.File("config").c_str(), 0755);
-        ::mkdir(dir.File("config/parlevo").c_str(), 0755);
         platform::RegistryStore store(dir.File("config/parlevo/hkcu.reg"));
         store.WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost",
                           std::string(kMasterAddress) + ":" + std::to_string(kLobbyPort));
         store.WriteStrings("Software\\Parlevo\\quillet\\scompany\\config",
                            {{"nick_Text", nick}, {"program_dir_Text", gameFolder + "/"}});
-        process = std::make_unique<TNamespacedProcess>(
-            net.Name(machine), std::vector<std::string>{QP_LOBBY_DRIVER},
-            std::vector<std::pair<std::string, std::string>>{{"XDG_CONFIG_HOME", dir.File("config")},
-                                                             {"QT_QPA_PLATFORM", "offscreen"}},
-            dir.File("driver.log"));
+        process = StartIn(net, machine, {QP_LOBBY_DRIVER},
+                          {{"XDG_CONFIG_HOME", dir.File("config")}, {"QT_QPA_PLATFORM", "offscreen"}});
     }
 
     TLobbyView Dump()
     {
-        auto lines = process->Command("dump");
+        auto lines = Command(*process, "dump");
         return lines ? TLobbyView::Parse(*lines) : TLobbyView{};
     }
     bool Do(const std::string& command)
     {
-        auto lines = process->Command(command);
+        auto lines = Command(*process, command);
         return lines && lines->empty();
     }
-    std::string Log() const { return ReadFileText(dir.File("driver.log")); }
+    std::string Log() const { return process->Output(TChildProcess::TStream::Err); }
     bool GameStarted() const { return ::access(dir.File("args").c_str(), F_OK) == 0; }
     std::string GameArgs() const { return ReadFileText(dir.File("args")); }
     std::string GameDir() const { return ReadFileText(dir.File("cwd")); }
@@ -364,7 +285,7 @@ public:
     std::string nick;
     TempDir dir;
     std::string gameFolder;
-    std::unique_ptr<TNamespacedProcess> process;
+    std::unique_ptr<TChildProcess> process;
 };
 
 // Polls until `done` holds or the deadline passes.
@@ -389,17 +310,15 @@ TEST(MultiHostTest, HostJoinLaunchAndPingAcrossMachines)
     // Everything below, the ping included, is done in well under a minute.
     const auto deadline = Clock::now() + std::chrono::seconds(50);
 
-    TempDir masterDir;
-    TNamespacedProcess master(net.Name("master"),
-                              {std::string(QP_BUILD_BIN_DIR) + "/parlevod", "--bind", kMasterAddress,
-                               "--lobby-port", std::to_string(kLobbyPort)},
-                              {}, masterDir.File("parlevod.log"));
-    ASSERT_TRUE(master.Started());
+    auto master = StartIn(net, "master",
+                          {std::string(QP_BUILD_BIN_DIR) + "/parlevod", "--bind", kMasterAddress, "--lobby-port",
+                           std::to_string(kLobbyPort)});
+    ASSERT_TRUE(master->Started()) << master->Error();
     // Reached from another machine across the bridge, not just locally.
     ASSERT_TRUE(Eventually(Clock::now() + std::chrono::seconds(10),
                            [&] { return net.CanConnect("member", kMasterAddress, kLobbyPort); }))
         << "parlevod is not reachable from the member's namespace\n"
-        << ReadFileText(masterDir.File("parlevod.log"));
+        << master->Output(TChildProcess::TStream::Err);
 
     TLobbyDriver host(net, "host", "Alice");
     TLobbyDriver member(net, "member", "Brian");
@@ -463,6 +382,6 @@ TEST(MultiHostTest, HostJoinLaunchAndPingAcrossMachines)
     EXPECT_LT(hv.players[memberIndex].ping, 1000);
     EXPECT_LT(mv.players[hostIndex].ping, 1000);
 
-    host.process->Command("quit", 2000);
-    member.process->Command("quit", 2000);
+    Command(*host.process, "quit", 2000);
+    Command(*member.process, "quit", 2000);
 }

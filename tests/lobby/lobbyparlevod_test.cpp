@@ -50,7 +50,7 @@ protected:
     ScopedSettingsHome home;
     TempDir game;
     TParlevodProcess server;
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     std::function<int(QDialog&)> modal;
     std::vector<TStartupWindows> windows;
     Tscplb_cform* alice = nullptr;

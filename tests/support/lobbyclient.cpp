@@ -3,23 +3,13 @@
 #include "app/textfuncs.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -32,123 +22,6 @@ int RemainingMs(Clock::time_point deadline)
 }
 
 } // namespace
-
-// --- parlevod process ------------------------------------------------------------
-
-std::string TParlevodProcess::BinaryPath(const std::string& name)
-{
-    const char* bin = std::getenv("QP_BUILD_BIN");
-    if (bin && *bin)
-        return std::string(bin) + "/" + name;
-    // Beside the running program: tests and benchmarks are built into build/bin.
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string path(self, std::size_t(n));
-        return path.substr(0, path.rfind('/') + 1) + name;
-    }
-    return "build/bin/" + name;
-}
-
-TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
-{
-    char logTemplate[] = "/tmp/parlevod-log-XXXXXX";
-    int logFd = mkstemp(logTemplate);
-    if (logFd < 0)
-        throw std::runtime_error("cannot create a log file");
-    logPath_ = logTemplate;
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {BinaryPath("parlevod"), "--bind", "127.0.0.1", "--lobby-port", "0"};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(out[1], 1);
-        dup2(logFd, 2);
-        close(out[0]);
-        close(out[1]);
-        close(logFd);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(logFd);
-    // The first line on standard output is "lobby ADDR PORT".
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (line.find('\n') == std::string::npos && poll(&p, 1, RemainingMs(deadline)) > 0) {
-        char buf[256];
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        line.append(buf, std::size_t(n));
-    }
-    close(out[0]);
-    std::istringstream in(line);
-    std::string word, address;
-    unsigned port = 0;
-    in >> word >> address >> port;
-    if (word != "lobby" || port == 0) {
-        Stop();
-        throw std::runtime_error("parlevod did not start: " + LogText());
-    }
-    port_ = uint16_t(port);
-}
-
-TParlevodProcess::~TParlevodProcess()
-{
-    Stop();
-    if (std::getenv("QP_KEEP_PARLEVOD_LOG"))
-        std::fprintf(stderr, "parlevod log kept in %s\n", logPath_.c_str());
-    else if (!logPath_.empty())
-        unlink(logPath_.c_str());
-}
-
-bool TParlevodProcess::Running()
-{
-    if (pid_ <= 0)
-        return false;
-    int status;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
-}
-
-void TParlevodProcess::Stop()
-{
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-}
-
-std::string TParlevodProcess::LogText() const
-{
-    std::ifstream in(logPath_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// --- client ----------------------------------------------------------------------
 
 TLobbyTestClient::~TLobbyTestClient() { Close(); }
 

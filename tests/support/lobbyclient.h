@@ -1,39 +1,15 @@
-// A blocking lobby client and a parlevod process for tests and tools, with
-// no Qt: real TCP on loopback, real frames.
+// A blocking lobby client for tests and tools, with no Qt: real TCP on
+// loopback, real frames. (The parlevod it talks to: parlevodprocess.h.)
 #pragma once
 
 #include "lobby/protocol.h"
-
-#include <sys/types.h>
+#include "support/parlevodprocess.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-// Starts build/bin/parlevod (from $QP_BUILD_BIN) on 127.0.0.1 and a free
-// port; its log goes to a file that LogText() reads.
-class TParlevodProcess {
-public:
-    explicit TParlevodProcess(std::vector<std::string> extraArgs = {});
-    ~TParlevodProcess();
-    TParlevodProcess(const TParlevodProcess&) = delete;
-    TParlevodProcess& operator=(const TParlevodProcess&) = delete;
-
-    uint16_t Port() const { return port_; }
-    pid_t Pid() const { return pid_; }
-    bool Running();
-    std::string LogText() const;
-    void Stop();
-
-    static std::string BinaryPath(const std::string& name);
-
-private:
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
-    std::string logPath_;
-};
 
 class TLobbyTestClient {
 public:

@@ -67,8 +67,9 @@ void LobbyTest::Settle()
     // record sent before the ping has been handled.
     const std::size_t from = master.received.size();
     master.Send(LobbyRecord{cmPing, 0, ""});
-    master.WaitFor(cmPong, 3000, from);
+    const int pong = master.WaitFor(cmPong, 3000, from);
     QCoreApplication::processEvents();
+    ASSERT_GE(pong, 0) << "the window did not answer the settling ping: records sent before it may be unhandled";
 }
 
 bool LobbyTest::SelectPlayer(int32_t index)

@@ -4,7 +4,7 @@
 
 #include "app/startup.h"
 #include "lobby/client/scplb_cmain.h"
-#include "platform/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "support/scriptedmaster.h"
 #include "support/tempdir.h"
 
@@ -46,7 +46,7 @@ protected:
 
     ScopedSettingsHome home;
     TempDir game;
-    platform::ScriptedDialogs dialogs;
+    TScriptedDialogs dialogs;
     std::function<int(QDialog&)> modal;    // answers the program's own dialogs
     std::unique_ptr<TScriptedMaster> masterPtr = std::make_unique<TScriptedMaster>();
     TScriptedMaster& master = *masterPtr;
