@@ -358,22 +358,24 @@ void Tplb_c::SetBuildLook()
     Image1->setPixmap(DrawLogo("Quillet", "Parlevo lobby"));
 }
 
+void Tplb_c::SetKeyCaption(QLabel* label, const char* caption, QColor colour, bool italic)
+{
+    label->setText(caption);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+    QFont f = label->font();
+    f.setItalic(italic);
+    label->setFont(f);
+    label->adjustSize();
+}
+
 void Tplb_c::SetKeyCaptions()
 {
-    auto set = [](QLabel* l, const char* caption, QColor colour, bool italic = false) {
-        l->setText(caption);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, colour);
-        l->setPalette(p);
-        QFont f = l->font();
-        f.setItalic(italic);
-        l->setFont(f);
-        l->adjustSize();
-    };
-    set(Label1, "Red Game: Game Full", Qt::red);
-    set(Label2, "Green Game: Join Now!", QColor(0, 128, 0));
-    set(Label3, "Yellow Game: In Progress", ColourOf(0x0080FF));
-    set(Label4, "Italics Game: Invite Only", Qt::black, true);
+    SetKeyCaption(Label1, "Red Game: Game Full", Qt::red);
+    SetKeyCaption(Label2, "Green Game: Join Now!", QColor(0, 128, 0));
+    SetKeyCaption(Label3, "Yellow Game: In Progress", ColourOf(0x0080FF));
+    SetKeyCaption(Label4, "Italics Game: Invite Only", Qt::black, true);
 }
 
 void Tplb_c::resizeEvent(QResizeEvent* e)

@@ -214,6 +214,7 @@ protected:
     virtual void SetBuildLook();
     // Colour key captions and colours of this build.
     virtual void SetKeyCaptions();
+    static void SetKeyCaption(QLabel* label, const char* caption, QColor colour, bool italic = false);
 
 private:
     void OpenPingReply();

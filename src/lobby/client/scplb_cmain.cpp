@@ -61,16 +61,9 @@ void Tscplb_cform::SetBuildLook()
 void Tscplb_cform::SetKeyCaptions()
 {
     Tplb_c::SetKeyCaptions();
-    auto set = [](QLabel* l, const char* caption, QColor colour) {
-        l->setText(caption);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, colour);
-        l->setPalette(p);
-        l->adjustSize();
-    };
-    set(Label1, "Orange Game: Game Full", ColourOf(0x0080FF));
-    set(Label2, "Black Game: Join Now!", Qt::black);
-    set(Label3, "Yellow Game: In Progress", ColourOf(0x008080));
+    SetKeyCaption(Label1, "Orange Game: Game Full", ColourOf(0x0080FF));
+    SetKeyCaption(Label2, "Black Game: Join Now!", Qt::black);
+    SetKeyCaption(Label3, "Yellow Game: In Progress", ColourOf(0x008080));
 }
 
 void Tscplb_cform::JoinRunningGame()
