@@ -16,8 +16,8 @@ struct TStartupWindows {
     TStartupWindows& operator=(TStartupWindows&&) noexcept;
     ~TStartupWindows();
 
-    // The main window. It owns the configuration object and its dialogs, the
-    // host dialog among them; the caller decides when it is shown and freed.
+    // The main window. It owns the configuration object, the send-message
+    // dialog and the host dialog; the caller decides when it is shown and freed.
     Tscplb_cform* lobby = nullptr;
     std::unique_ptr<Tmotd_form> motd;
     std::unique_ptr<Tupdate_form> update;
