@@ -11,8 +11,9 @@
 //                      in HeaderLine() and appended to ReplyHeader()
 //   OnHeaderEnd        after the empty line that ends the header
 //   OnLocationChange   when the header held "Location": no document events
-//                      for that reply; the client follows it with a new GET
-//                      (at most kMaxRelocations times) and starts over
+//                      for that reply; URL becomes the new location and the
+//                      client starts over with a GET there (at most
+//                      kMaxRelocations times)
 //   OnDocBegin         at the first body piece (never for an empty body)
 //   OnDocData          for each piece, after BodyCount has grown; the piece
 //                      then goes to BodyStream when one is set

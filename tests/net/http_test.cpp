@@ -225,7 +225,8 @@ TEST(HttpCli, OversizedHeadersEndTheRequest)
         {"HTTP/1.0 200 OK\r\n" + longLine + "\r\nbody", "HTTP line too long"},
         {"HTTP/1.0 200 OK\r\n" + manyLines + "\r\nbody", "HTTP header too long"},
     };
-    for (const auto& [reply, reason] : cases) {
+    for (const auto& [text, reason] : cases) {
+        const std::string reply = text;
         TScriptedPeer server([&](TScriptedPeer&, int fd, int) {
             TScriptedPeer::ReadUntil(fd, "\r\n\r\n");
             WriteAll(fd, reply);
@@ -265,6 +266,17 @@ TEST(HttpCli, AbortDuringTheBody)
     EXPECT_EQ(server.Kept(), std::vector<std::string>{"closed"});
     c.AbortRequest();   // ready: nothing happens
     EXPECT_EQ(log.Count("done"), 1);
+
+    // Before the name is even looked up: nothing of the look-up is heard of.
+    THttpCli early;
+    HttpLog earlyLog(early);
+    early.URL = "http://localhost:" + std::to_string(server.Port()) + "/";
+    early.StartGet();
+    early.AbortRequest();
+    ProcessEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(earlyLog.events, (std::vector<std::string>{"state not connected", "state name lookup", "state aborting",
+                                                         "state ready", "done"}));
+    EXPECT_EQ(early.Reason(), "Connection aborted on request");
 }
 
 TEST(HttpCli, BusyAndTheClientsOwnFailures)
