@@ -53,10 +53,13 @@ TCustomWSockets::~TCustomWSockets()
 
 std::string TCustomWSockets::ErrorText(int Error) { return wsock::ErrorText(Error); }
 
+std::string TCustomWSockets::SocketErrorText(int Error) const { return wsock::ErrorText(Error); }
+
 void TCustomWSockets::ReportSocketError(int Error)
 {
     FLastError = Error;
-    Fire(OnError, this, Error, wsock::ErrorText(Error));
+    if (OnError)
+        Fire(OnError, this, Error, SocketErrorText(Error));
 }
 
 int TCustomWSockets::ReportErrno()

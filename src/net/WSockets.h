@@ -123,6 +123,11 @@ protected:
     // One notification for the own socket. The handler it fires may close
     // or destroy the component: implementations fire events last.
     virtual void SocketEvent(TSocket Socket, int Event, int Error);
+    // The text OnError carries for a code; a component with a message table
+    // of its own overrides it.
+    virtual std::string SocketErrorText(int Error) const;
+    // Asks for the next read notification once the socket has been read from.
+    void RearmRead(TSocket Socket);
 
 private:
     QSocketNotifier* FReadNotifier = nullptr;
@@ -131,7 +136,6 @@ private:
 
     void ReadReady();
     void WriteReady();
-    void RearmRead(TSocket Socket);
     void ReleaseNotifiers();
 };
 
