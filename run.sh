@@ -12,7 +12,7 @@ cmake --build build -j"$(nproc)"
 
 server_pid=""
 if [ -x build/bin/parlevod ]; then
-  build/bin/parlevod --bind 127.0.0.1 &
+  build/bin/parlevod --bind 127.0.0.1 --motd-file server/motd/sample-news.txt &
   server_pid=$!
   trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true' EXIT
   sleep 0.3
