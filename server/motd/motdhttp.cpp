@@ -184,7 +184,7 @@ private:
 
 TMotdHttpServer::TMotdHttpServer(asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
                                  std::chrono::milliseconds idle)
-    : io_(io), acceptor_(io), acceptRetry_(io), shared_(std::make_shared<TShared>())
+    : acceptor_(io), acceptRetry_(io), shared_(std::make_shared<TShared>())
 {
     shared_->handler = std::move(handler);
     shared_->log = std::move(log);

@@ -38,7 +38,6 @@ private:
     void Accept();
     void Refuse(boost::asio::ip::tcp::socket& socket, const std::string& address);
 
-    boost::asio::io_context& io_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer acceptRetry_;
     // What the sessions share with the server; it outlives the server while

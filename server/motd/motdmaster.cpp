@@ -97,14 +97,20 @@ THttpAnswer TMotdMaster::Redirect(std::string_view query, const std::string& add
 std::optional<std::string> TMotdMaster::Datagram(std::string_view bytes, const std::string& address, uint64_t nowMs)
 {
     std::optional<std::string> reply;
+    bool dropped = true;
     std::optional<TMotdRequest> request = ParseMotdRequest(bytes);
-    if (!request)
+    if (!request) {
         ++notRequests_;
-    else if (!AllowReply(address, nowMs))
+    } else if (!AllowReply(address, nowMs)) {
         ++overRate_;
-    else
-        reply = Reply(*request, "udp", address, limits_.datagramBytes);
-    if (!reply && !dropsPending_) {
+    } else {
+        dropped = false;
+        // Nothing to tell: no datagram, so the client shows no empty window.
+        std::string text = Reply(*request, "udp", address, limits_.datagramBytes);
+        if (!text.empty())
+            reply = std::move(text);
+    }
+    if (dropped && !dropsPending_) {
         dropsPending_ = true;
         droppedSince_ = nowMs;
     }
@@ -124,7 +130,7 @@ std::string TMotdMaster::Reply(const TMotdRequest& request, const char* transpor
     std::string reply = ComposeMotdReply(news_, verdict, limit);
     log_(std::string("motd ") + transport + " " + address + " product=" + LogSafe(request.product)
          + " version=" + request.version + " code=" + LogSafe(request.code) + (verdict.expired ? " expired" : "")
-         + (verdict.update ? " update" : ""));
+         + (verdict.update ? " update" : "") + (reply.empty() ? " (no news)" : ""));
     return reply;
 }
 

@@ -124,6 +124,10 @@ TMotdVerdict JudgeRequest(const TMotdRequest& request, const TVersionRules& rule
 
 std::string ComposeMotdReply(const TNews& news, const TMotdVerdict& verdict, std::size_t limit)
 {
+    if (!verdict.expired && news.body.empty()
+        && std::all_of(news.headers.begin(), news.headers.end(),
+                       [&](const std::string& line) { return !verdict.update && IsUpdateLine(line); }))
+        return {};
     const std::string marker = verdict.expired ? "MOTD-EXPIRED\r\n" : "MOTD\r\n";
     const std::size_t room = limit == 0 ? SIZE_MAX : std::max(limit, marker.size());
     std::string reply;

@@ -60,6 +60,8 @@ TMotdVerdict JudgeRequest(const TMotdRequest& request, const TVersionRules& rule
 // and the message, lines ended by CR LF. With a `limit` (a datagram), the
 // marker always goes, header lines only whole and in order while they fit,
 // and the message is cut at the end of the last line that fits.
+// Empty when there is nothing to tell (no header line for this request, no
+// message, not expired): the client then shows no empty News window.
 std::string ComposeMotdReply(const TNews& news, const TMotdVerdict& verdict, std::size_t limit = 0);
 
 // --- web pages ------------------------------------------------------------------

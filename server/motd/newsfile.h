@@ -14,7 +14,7 @@ class TNewsFile {
 public:
     static constexpr std::size_t kMaxBytes = 1u << 20;
 
-    // An empty path means no news: every reply is the marker alone.
+    // An empty path means no news.
     TNewsFile(std::string path, TLog log);
 
     // Reads the file now; false with `error` when it cannot be used.

@@ -157,7 +157,25 @@ TEST(MotdRules, RepliesWithAndWithoutTheUpdateLines)
     EXPECT_TRUE(MotdHeaderSettings(seen.headers).newVersion);
     EXPECT_EQ(MotdHeaderValue(seen.headers, "dl1"), "http://dl.example.org/qp16.exe");
     EXPECT_EQ(seen.body, (std::vector<std::string>{"Welcome!", "Second line"}));
-    EXPECT_EQ(ComposeMotdReply({}, {}), "MOTD\r\n");
+}
+
+TEST(MotdRules, NothingToTellIsAnEmptyReply)
+{
+    EXPECT_EQ(ComposeMotdReply({}, {}), "");
+    EXPECT_EQ(ComposeMotdReply({}, {}, 1400), "");
+    EXPECT_EQ(ComposeMotdReply({}, {true, false}), "MOTD-EXPIRED\r\n");
+    // Update lines the request does not get are nothing either.
+    TNews updateOnly = ParseNewsFile("updatever=1.6\ndl1=http://x/y.exe\nMOTD\n");
+    EXPECT_EQ(ComposeMotdReply(updateOnly, {}), "");
+    EXPECT_EQ(ComposeMotdReply(updateOnly, {false, true}), "updatever=1.6\r\ndl1=http://x/y.exe\r\nMOTD\r\n");
+    EXPECT_EQ(ComposeMotdReply(ParseNewsFile("a=1\nMOTD\n"), {}), "a=1\r\nMOTD\r\n");
+    EXPECT_EQ(ComposeMotdReply(ParseNewsFile("MOTD\nx"), {}), "MOTD\r\nx");
+
+    TMotdMaster master({}, [](const std::string&) {});
+    EXPECT_FALSE(master.Datagram(BuildMotdRequest(Fields("150101")), "10.0.0.1", 0));
+    THttpAnswer web = master.Http("GET", "/motd.asp?cmd=" + BuildMotdRequest(Fields("150101")), "10.0.0.1");
+    EXPECT_EQ(web.status, 200);
+    EXPECT_EQ(web.body, "");
 }
 
 TEST(MotdRules, DatagramRepliesCutAtLineEnds)
@@ -332,6 +350,7 @@ TEST(MotdMaster, NoRateLimitWhenTurnedOff)
     TMotdMasterLimits limits;
     limits.udpRate = 0;
     TMotdMaster master(limits, [](const std::string&) {});
+    master.SetNews(kNews);
     const std::string request = BuildMotdRequest(Fields("150101"));
     for (int i = 0; i < 1000; ++i)
         ASSERT_TRUE(master.Datagram(request, "10.0.0.1", 0));
@@ -386,7 +405,7 @@ TEST(NewsFile, ProblemsAtStart)
     TNewsFile none("", [](const std::string&) {});
     EXPECT_TRUE(none.Load(error));
     EXPECT_FALSE(none.Refresh(5000));
-    EXPECT_EQ(ComposeMotdReply(none.News(), {}), "MOTD\r\n");
+    EXPECT_EQ(ComposeMotdReply(none.News(), {}), "");
     TNewsFile empty(dir.Write("empty.txt", ""), [](const std::string&) {});
     EXPECT_TRUE(empty.Load(error));
 }
