@@ -1,32 +1,25 @@
 #include "motdmaster.h"
 
+#include "app/textfuncs.h"
+
 #include <algorithm>
 
 namespace {
 
 constexpr uint64_t kDropReportMs = 60'000;
 
-std::string Lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
-}
-
 // The path and query of a target, also when a client names the whole
 // address ("GET http://host/motd.asp?... HTTP/1.0", as through a proxy).
 void SplitTarget(std::string_view target, std::string& path, std::string_view& query)
 {
-    std::string scheme = Lower(target.substr(0, 8));
+    std::string scheme = LowerCase(target.substr(0, 8));
     if (scheme.rfind("http://", 0) == 0 || scheme.rfind("https://", 0) == 0) {
         target.remove_prefix(target.find("//") + 2);
         std::size_t slash = target.find_first_of("/?");
         target = slash == std::string_view::npos ? std::string_view() : target.substr(slash);
     }
     std::size_t mark = target.find('?');
-    path = Lower(target.substr(0, mark));
+    path = LowerCase(target.substr(0, mark));
     if (path.empty())
         path = "/";
     query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);

@@ -1,22 +1,12 @@
 #include "motdrules.h"
 
+#include "app/textfuncs.h"
+
 #include <algorithm>
 
 namespace {
 
 constexpr std::size_t kRequestFields = 11;
-
-char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-std::string LowerCase(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), Lower);
-    return out;
-}
 
 bool AllDigits(std::string_view text)
 {
@@ -56,9 +46,10 @@ int HexValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = Lower(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 

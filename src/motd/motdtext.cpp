@@ -17,19 +17,7 @@ std::string_view NameOf(std::string_view line)
 
 bool SameName(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = x - 'A' + 'a';
-        if (y >= 'A' && y <= 'Z')
-            y = y - 'A' + 'a';
-        if (x != y)
-            return false;
-    }
-    return true;
+    return a.size() == b.size() && LowerCase(a) == LowerCase(b);
 }
 
 // --- links ------------------------------------------------------------------
