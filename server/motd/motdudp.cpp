@@ -10,8 +10,9 @@ TMotdUdpServer::TMotdUdpServer(asio::io_context& io, THandler handler, TLog log)
 
 void TMotdUdpServer::Start(const udp::endpoint& endpoint)
 {
+    // No address reuse: on a datagram port it would let a second server
+    // share the port and take half of the requests.
     socket_.open(endpoint.protocol());
-    socket_.set_option(udp::socket::reuse_address(true));
     socket_.bind(endpoint);
     socket_.non_blocking(true);
     Receive();

@@ -520,3 +520,17 @@ TEST(MotdService, UnreadableNewsFileStopsTheStart)
         EXPECT_NE(std::string(e.what()).find("cannot read the news file"), std::string::npos) << e.what();
     }
 }
+
+TEST(MotdService, PortsInUseStopTheStart)
+{
+    TMotdServer first(kNews);
+    for (auto [option, port] : {std::pair{"--motd-udp-port", first.UdpPort()}, {"--http-port", first.HttpPort()}}) {
+        try {
+            TParlevodProcess second({option, std::to_string(port)});
+            ADD_FAILURE() << "a second server took " << option << " " << port;
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find("cannot listen for message-of-the-day"), std::string::npos)
+                << e.what();
+        }
+    }
+}
