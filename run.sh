@@ -26,7 +26,7 @@ trap 'exit 143' TERM
 # listens, and ends with a message on standard error when it cannot.
 fifo_dir="$(mktemp -d)"
 mkfifo "$fifo_dir/out"
-build/bin/parlevod --bind 127.0.0.1 >"$fifo_dir/out" &
+build/bin/parlevod --bind 127.0.0.1 --motd-file server/motd/sample-news.txt >"$fifo_dir/out" &
 server_pid=$!
 exec 3<"$fifo_dir/out"
 rm -rf "$fifo_dir"

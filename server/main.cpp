@@ -2,6 +2,7 @@
 // io_context; each service is a class of its own started on it.
 #include "lobbyserver.h"
 #include "log.h"
+#include "motdservice.h"
 #include "options.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
@@ -59,6 +60,17 @@ int main(int argc, char** argv)
     // Every service, stopped in reverse order of starting when a signal comes.
     std::vector<std::function<void()>> stops;
 
+    // The message of the day first: a news file that cannot be read stops
+    // the server before anything is announced.
+    TMotdService motd(io, options, LogLine);
+    try {
+        motd.Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "parlevod: %s\n", e.what());
+        return 1;
+    }
+    stops.push_back([&] { motd.Stop(); });
+
     TLobbyServer lobby(io, options, LogLine);
     try {
         lobby.Start();
@@ -69,6 +81,8 @@ int main(int argc, char** argv)
     }
     stops.push_back([&] { lobby.Stop(); });
     AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
+    AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
+    AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {

@@ -26,14 +26,24 @@ double ReadRate(const std::string& option, const std::string& text)
     return value;
 }
 
+// A build version as the client sends it: digits only ("150101").
+uint32_t ReadVersion(const std::string& option, const std::string& text)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw std::invalid_argument(option + ": expected a version of one to nine digits (like 150101), got '"
+                                    + text + "'");
+    return uint32_t(std::stoul(text));
+}
+
 } // namespace
 
 std::string UsageText()
 {
     TServerOptions d;
     const TLobbyLimits& l = d.limits;
+    const TMotdOptions& m = d.motd;
     return "Usage: parlevod [options]\n"
-           "The Parlevo lobby master server.\n\n"
+           "The Parlevo network's server: the lobby master and the message of the day.\n\n"
            "  --bind ADDR              address to listen on (default " + d.bind + ")\n"
            "  --lobby-port N           lobby port, 0 for any free port (default "
            + std::to_string(d.lobbyPort) + ")\n"
@@ -52,6 +62,20 @@ std::string UsageText()
            "  --chat-burst LINES       chat lines a player may send at once (default "
            + std::to_string(l.chatBurst) + ")\n"
            "  --no-flood-limit         do not limit chat lines (for load tests)\n"
+           "Message of the day:\n"
+           "  --http-port N            web port for /motd.asp and /redirect.asp, 0 for any free port (default "
+           + std::to_string(m.httpPort) + ")\n"
+           "  --motd-udp-port N        datagram port, 0 for any free port (default " + std::to_string(m.udpPort) + ")\n"
+           "  --motd-file FILE         the news: header lines name=value, a line MOTD, then the message\n"
+           "                           (plain text or RTF); read again when it changes (default: no news)\n"
+           "  --min-version NNNNNN     versions below it are told they expired (default: none)\n"
+           "  --latest-version NNNNNN  versions below it that ask to be told get the file's update lines\n"
+           "                           (updatever, updatedesc, dlcount, dlN, ...) (default: nobody)\n"
+           "  --http-max-connections N web connections open at once (default " + std::to_string(m.maxConnections) + ")\n"
+           "  --http-idle MS           time a web client has to send a whole request (default "
+           + std::to_string(m.idleMs) + ")\n"
+           "  --motd-udp-rate N        datagram replies a second to one address, 0 = no limit (default "
+           + std::to_string(m.udpRate) + ")\n"
            "  --help                   this text\n";
 }
 
@@ -90,6 +114,22 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             l.chatBurst = ReadCount(a, value(), 1, 1'000'000);
         else if (a == "--no-flood-limit")
             l.floodLimit = false;
+        else if (a == "--http-port")
+            o.motd.httpPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--motd-udp-port")
+            o.motd.udpPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--motd-file")
+            o.motd.file = value();
+        else if (a == "--min-version")
+            o.motd.minVersion = ReadVersion(a, value());
+        else if (a == "--latest-version")
+            o.motd.latestVersion = ReadVersion(a, value());
+        else if (a == "--http-max-connections")
+            o.motd.maxConnections = ReadCount(a, value(), 1, 100'000);
+        else if (a == "--http-idle")
+            o.motd.idleMs = ReadCount(a, value(), 10, 3'600'000);
+        else if (a == "--motd-udp-rate")
+            o.motd.udpRate = ReadCount(a, value(), 0, 1'000'000);
         else
             throw std::invalid_argument("unknown option '" + a + "' (see --help)");
     }

@@ -18,10 +18,23 @@ struct TLobbyLimits {
     bool floodLimit = true;                  // the chat token bucket is applied
 };
 
+// The message-of-the-day service.
+struct TMotdOptions {
+    int httpPort = 29080;                    // /motd.asp and /redirect.asp; 0 picks a free port
+    int udpPort = 25636;                     // 0 picks a free port
+    std::string file;                        // the operator's news file; empty = no news
+    uint32_t minVersion = 0;                 // older requests are told they expired (0 = none)
+    uint32_t latestVersion = 0;              // older requests get the update lines (0 = none)
+    uint32_t maxConnections = 256;           // HTTP connections open at once
+    uint32_t idleMs = 10'000;                // time to send a whole HTTP request
+    uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
+};
+
 struct TServerOptions {
     std::string bind = "0.0.0.0";
     int lobbyPort = 29001;                   // 0 picks a free port (printed on stdout)
     TLobbyLimits limits;
+    TMotdOptions motd;
     bool help = false;
 };
 

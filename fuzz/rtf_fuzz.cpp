@@ -1,0 +1,82 @@
+// The message of the day as the News window reads it, over arbitrary bytes:
+// the reply split into header lines and message, the settings the header
+// lines give, the links in the text, and the message read as RTF, with the
+// window's bounds and with tight ones.
+#include "motd/motdtext.h"
+#include "motd/rtfreader.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+bool IsUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        auto b = static_cast<unsigned char>(s[i]);
+        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 4;
+        if (extra == 4 || (extra > 0 && i + extra >= s.size()))
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+void CheckDocument(const TRtfDocument& doc, std::size_t inputSize, const TRtfLimits& limits)
+{
+    if (doc.used > inputSize)
+        std::abort();
+    std::size_t text = 0;
+    for (const TRtfParagraph& p : doc.paragraphs) {
+        for (const TRtfRun& run : p.runs) {
+            if (run.text.empty() || !IsUtf8(run.text))
+                std::abort();
+            if (run.format.font < -1 || run.format.font >= int(doc.fonts.size()))
+                std::abort();
+            if (run.format.halfPoints < 1 || run.format.halfPoints > 3276 || run.format.colour > 0xFFFFFF)
+                std::abort();
+            text += run.text.size();
+        }
+    }
+    if (text > limits.maxOutput)
+        std::abort();
+    for (const std::string& font : doc.fonts)
+        if (font.empty() || !IsUtf8(font))
+            std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+
+    TMotdReply reply = SplitMotdReply(input);
+    TMotdHeaderSettings settings = MotdHeaderSettings(reply.headers);
+    for (const TMotdSetting& s : settings.settings)
+        if (s.name.find('<') != std::string::npos || s.name.find('=') != std::string::npos)
+            std::abort();
+    (void)MotdChecksumText(input);
+    std::string body = reply.BodyText();
+
+    std::size_t end = 0;
+    for (const TMotdLink& link : FindMotdLinks(input)) {
+        if (link.length == 0 || link.start < end || link.start + link.length > size)
+            std::abort();
+        end = link.start + link.length;
+    }
+
+    TRtfLimits tight;
+    tight.maxDepth = 6;
+    tight.maxOutput = 700;
+    for (const TRtfLimits& limits : {TRtfLimits{}, tight}) {
+        CheckDocument(ReadRtf(input, limits), size, limits);
+        CheckDocument(ReadRtf(body, limits), body.size(), limits);
+    }
+    return 0;
+}

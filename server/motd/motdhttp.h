@@ -1,0 +1,46 @@
+// The web side of the message-of-the-day service: Boost.Beast HTTP/1.x on
+// one port. Each connection must send a whole request header (at most
+// 8 KiB) within the idle time; the number of connections open at once is
+// bounded, and one past the bound is told 503 and closed.
+#pragma once
+
+#include "log.h"
+#include "motdmaster.h"
+
+#include <utility>  // before Asio, whose coroutine header needs std::exchange
+#include <boost/asio.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TMotdHttpServer {
+public:
+    using THandler = std::function<THttpAnswer(std::string_view method, std::string_view target,
+                                               const std::string& address)>;
+    static constexpr std::size_t kHeaderLimit = 8 * 1024;
+
+    TMotdHttpServer(boost::asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
+                    std::chrono::milliseconds idle);
+    ~TMotdHttpServer();
+
+    // Binds and starts accepting. Throws boost::system::system_error.
+    void Start(const boost::asio::ip::tcp::endpoint& endpoint);
+    void Stop();
+    boost::asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
+
+private:
+    class TSession;
+    struct TShared;
+
+    void Accept();
+    void Refuse(boost::asio::ip::tcp::socket& socket, const std::string& address);
+
+    boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::steady_timer acceptRetry_;
+    // What the sessions share with the server; it outlives the server while
+    // a session's handler is still queued.
+    std::shared_ptr<TShared> shared_;
+};

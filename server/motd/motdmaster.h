@@ -1,0 +1,68 @@
+// The message-of-the-day service's answers, apart from any socket: a web
+// request (method, target, the client's address) gets a status, headers and
+// a body; a datagram gets a reply or nothing. The I/O layer hands in the
+// news and the time and carries the answers out. One log line a request;
+// the personal fields of a request (e-mail, name, age, zip) are never
+// logged or kept.
+#pragma once
+
+#include "log.h"
+#include "motdrules.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct THttpAnswer {
+    int status = 200;
+    std::string contentType = "text/plain; charset=windows-1252";
+    std::string location;     // for a redirect
+    std::string allow;        // for a method not allowed
+    std::string body;
+};
+
+struct TMotdMasterLimits {
+    TVersionRules versions;
+    std::size_t datagramBytes = 1400;   // largest reply datagram
+    uint32_t udpRate = 5;               // replies a second to one address; 0 = no limit
+    std::size_t udpAddresses = 4096;    // addresses whose rate is followed at once
+};
+
+class TMotdMaster {
+public:
+    TMotdMaster(const TMotdMasterLimits& limits, TLog log);
+
+    void SetNews(TNews news) { news_ = std::move(news); }
+    const TNews& News() const { return news_; }
+
+    THttpAnswer Http(std::string_view method, std::string_view target, const std::string& address);
+    // Nothing for a datagram that is not a request, or when the address has
+    // had its share of replies for now.
+    std::optional<std::string> Datagram(std::string_view bytes, const std::string& address, uint64_t nowMs);
+
+    std::size_t RateTableSize() const { return buckets_.size(); }
+
+private:
+    THttpAnswer Motd(std::string_view query, const std::string& address);
+    THttpAnswer Redirect(std::string_view query, const std::string& address);
+    std::string Reply(const TMotdRequest& request, const char* transport, const std::string& address,
+                      std::size_t limit);
+    bool AllowReply(const std::string& address, uint64_t nowMs);
+
+    struct TBucket {
+        double tokens = 0;
+        uint64_t at = 0;
+    };
+
+    TMotdMasterLimits limits_;
+    TLog log_;
+    TNews news_;
+    std::unordered_map<std::string, TBucket> buckets_;
+    // Datagrams left unanswered, told in one log line a minute at most.
+    uint64_t notRequests_ = 0;
+    uint64_t overRate_ = 0;
+    uint64_t droppedSince_ = 0;
+    bool dropsPending_ = false;
+};

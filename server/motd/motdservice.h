@@ -1,0 +1,36 @@
+// parlevod's message-of-the-day service: the news file, the rules and the
+// two transports (HTTP with the redirect page, and UDP) on one io_context.
+#pragma once
+
+#include "log.h"
+#include "motdhttp.h"
+#include "motdmaster.h"
+#include "motdudp.h"
+#include "newsfile.h"
+#include "options.h"
+
+#include <chrono>
+
+class TMotdService {
+public:
+    TMotdService(boost::asio::io_context& io, const TServerOptions& options, TLog log);
+
+    // Reads the news file and binds both ports. Throws std::runtime_error
+    // with a message for the operator.
+    void Start();
+    void Stop();
+    boost::asio::ip::tcp::endpoint HttpEndpoint() const { return http_.LocalEndpoint(); }
+    boost::asio::ip::udp::endpoint UdpEndpoint() const { return udp_.LocalEndpoint(); }
+
+private:
+    uint64_t Now() const;
+    void Refresh();
+
+    TServerOptions options_;
+    TLog log_;
+    std::chrono::steady_clock::time_point epoch_;
+    TNewsFile news_;
+    TMotdMaster master_;
+    TMotdHttpServer http_;
+    TMotdUdpServer udp_;
+};
