@@ -4,6 +4,7 @@
 // window's bounds and with tight ones.
 #include "motd/motdtext.h"
 #include "motd/rtfreader.h"
+#include "platform/codepage.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,21 +13,6 @@
 
 namespace {
 
-bool IsUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i]);
-        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 4;
-        if (extra == 4 || (extra > 0 && i + extra >= s.size()))
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 void CheckDocument(const TRtfDocument& doc, std::size_t inputSize, const TRtfLimits& limits)
 {
     if (doc.used > inputSize)
@@ -34,7 +20,7 @@ void CheckDocument(const TRtfDocument& doc, std::size_t inputSize, const TRtfLim
     std::size_t text = 0;
     for (const TRtfParagraph& p : doc.paragraphs) {
         for (const TRtfRun& run : p.runs) {
-            if (run.text.empty() || !IsUtf8(run.text))
+            if (run.text.empty() || !platform::IsUtf8(run.text))
                 std::abort();
             if (run.format.font < -1 || run.format.font >= int(doc.fonts.size()))
                 std::abort();
@@ -46,7 +32,7 @@ void CheckDocument(const TRtfDocument& doc, std::size_t inputSize, const TRtfLim
     if (text > limits.maxOutput)
         std::abort();
     for (const std::string& font : doc.fonts)
-        if (font.empty() || !IsUtf8(font))
+        if (font.empty() || !platform::IsUtf8(font))
             std::abort();
 }
 

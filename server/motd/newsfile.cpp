@@ -13,28 +13,13 @@ namespace {
 
 constexpr uint64_t kLookIntervalMs = 1000;
 
-bool IsUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i]);
-        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 4;
-        if (extra == 4 || (extra == 1 && b < 0xC2) || (extra > 0 && i + extra >= s.size()))
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string NewsFileText(std::string_view bytes)
 {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         bytes.remove_prefix(3);
-    if (IsUtf8(bytes))
+    if (platform::IsUtf8(bytes))
         return platform::Utf8ToCp1252(bytes);
     return std::string(bytes);
 }

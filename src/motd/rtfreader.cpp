@@ -33,25 +33,6 @@ bool IsUnderline(std::string_view word)
     return word.size() >= 2 && word.substr(0, 2) == "ul" && word != "ulnone" && word != "ulc";
 }
 
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 struct TSpecial {
     std::string_view word;
     char32_t c;
@@ -426,7 +407,7 @@ void TReader::PutCodePoint(char32_t c)
     if (c < 0x20 && c != '\t')
         return;
     std::string utf8;
-    AppendUtf8(utf8, c);
+    platform::AppendUtf8(utf8, c);
     Put(utf8, false);
 }
 

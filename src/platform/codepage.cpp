@@ -20,6 +20,18 @@ char32_t ToUnicode(unsigned char b)
     return b;
 }
 
+char FromUnicode(char32_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return char(c);
+    for (int i = 0; i < 32; ++i)
+        if (kHigh[i] == c)
+            return char(0x80 + i);
+    return '?';
+}
+
+} // namespace
+
 void AppendUtf8(std::string& out, char32_t c)
 {
     if (c < 0x80) {
@@ -39,17 +51,20 @@ void AppendUtf8(std::string& out, char32_t c)
     }
 }
 
-char FromUnicode(char32_t c)
+bool IsUtf8(std::string_view s)
 {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return char(c);
-    for (int i = 0; i < 32; ++i)
-        if (kHigh[i] == c)
-            return char(0x80 + i);
-    return '?';
+    for (std::size_t i = 0; i < s.size();) {
+        auto b = static_cast<unsigned char>(s[i]);
+        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 4;
+        if (extra == 4 || (extra == 1 && b < 0xC2) || (extra > 0 && i + extra >= s.size()))
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += extra + 1;
+    }
+    return true;
 }
-
-} // namespace
 
 std::string Cp1252ToUtf8(std::string_view bytes)
 {

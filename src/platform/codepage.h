@@ -13,4 +13,9 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // as the code page's byte of the same value.
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// Appends the UTF-8 bytes of one character.
+void AppendUtf8(std::string& out, char32_t c);
+// Whether `bytes` is well-formed UTF-8 (no overlong two-byte forms).
+bool IsUtf8(std::string_view bytes);
+
 } // namespace platform
