@@ -1,5 +1,6 @@
 // parlevod: the Parlevo network's server. One process, one thread, one
 // io_context; each service is a class of its own started on it.
+#include "listserver.h"
 #include "lobbyserver.h"
 #include "log.h"
 #include "options.h"
@@ -69,6 +70,17 @@ int main(int argc, char** argv)
     }
     stops.push_back([&] { lobby.Stop(); });
     AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
+
+    TListServer list(io, options, LogLine);
+    try {
+        list.Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "parlevod: master list: %s\n", e.what());
+        return 1;
+    }
+    stops.push_back([&] { list.Stop(); });
+    AnnounceListening("list", "master list", list.ListEndpoint());
+    AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {

@@ -52,6 +52,15 @@ std::string UsageText()
            "  --chat-burst LINES       chat lines a player may send at once (default "
            + std::to_string(l.chatBurst) + ")\n"
            "  --no-flood-limit         do not limit chat lines (for load tests)\n"
+           "  --list-port N            master server list port, 0 for any free port (default "
+           + std::to_string(d.listPort) + ")\n"
+           "  --heartbeat-port N       game servers' heartbeat port (UDP), 0 for any free port (default "
+           + std::to_string(d.heartbeatPort) + ")\n"
+           "  --game-keys FILE         more game names and their keys, one 'gamename key' a line\n"
+           "  --server-expiry SECONDS  a game server leaves the list this long after its last\n"
+           "                           heartbeat (default " + std::to_string(d.list.serverExpirySeconds) + ")\n"
+           "  --list-per-address N     game servers listed from one address (default "
+           + std::to_string(d.list.perAddress) + ")\n"
            "  --help                   this text\n";
 }
 
@@ -59,6 +68,7 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
 {
     TServerOptions o;
     TLobbyLimits& l = o.limits;
+    TListLimits& list = o.list;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -90,6 +100,16 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             l.chatBurst = ReadCount(a, value(), 1, 1'000'000);
         else if (a == "--no-flood-limit")
             l.floodLimit = false;
+        else if (a == "--list-port")
+            o.listPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--heartbeat-port")
+            o.heartbeatPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--game-keys")
+            list.gameKeysFile = value();
+        else if (a == "--server-expiry")
+            list.serverExpirySeconds = ReadCount(a, value(), 1, 86'400 * 7);
+        else if (a == "--list-per-address")
+            list.perAddress = ReadCount(a, value(), 1, 1'000'000);
         else
             throw std::invalid_argument("unknown option '" + a + "' (see --help)");
     }

@@ -60,7 +60,8 @@ TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {BinaryPath("parlevod"), "--bind", "127.0.0.1", "--lobby-port", "0"};
+    std::vector<std::string> args = {BinaryPath("parlevod"), "--bind", "127.0.0.1", "--lobby-port", "0",
+                                     "--list-port", "0", "--heartbeat-port", "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     pid_ = fork();
     if (pid_ == 0) {
