@@ -137,6 +137,7 @@ std::vector<TRule> RulesOfText(std::string_view Text)
         return field;
     };
     std::vector<TRule> rules;
+    rules.reserve(std::size_t(std::count(copy.begin(), copy.end(), '\\')) / 2);
     while (copy.find('\\', at) != std::string::npos) {
         std::string key = nextField();
         std::string value = nextField();
