@@ -7,11 +7,6 @@
 //   serverlist_bench [--runs N]
 #include "toolprocess.h"
 
-#include "support/lobbyclient.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,34 +27,17 @@ struct TTimes {
     int lines = 0;     // lines of output
 };
 
-// Runs a program with its output in `outPath`; wall and CPU time.
-TTimes RunTimed(std::vector<std::string> args, const std::string& outPath)
+// Runs a program to its end; wall and CPU time, lines of output.
+TTimes RunTimed(const std::vector<std::string>& args)
 {
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(out, 1);
-        dup2(null, 2);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    TToolProcess p(args);
+    const int status = p.Wait(120000);
     TTimes t;
     t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    t.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::ifstream in(outPath);
-    for (std::string line; std::getline(in, line);)
-        ++t.lines;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    t.cpu = p.CpuSeconds();
+    t.lines = int(std::count(p.Out().begin(), p.Out().end(), '\n'));
+    if (status != 0)
         std::fprintf(stderr, "serverlist_bench: %s ended with status %d\n", args[0].c_str(), status);
     return t;
 }
@@ -76,8 +54,7 @@ void Compare(const std::string& name, const std::vector<std::string>& simOptions
     char dir[] = "/tmp/serverlist-bench-XXXXXX";
     if (!mkdtemp(dir))
         return;
-    const std::string ours = std::string(dir) + "/servers", theirs = std::string(dir) + "/qstat",
-                      out = std::string(dir) + "/out";
+    const std::string ours = std::string(dir) + "/servers", theirs = std::string(dir) + "/qstat";
     {
         std::ofstream a(ours), b(theirs);
         for (std::size_t i = 0; i < sims.ports.size(); ++i) {
@@ -94,12 +71,12 @@ void Compare(const std::string& name, const std::vector<std::string>& simOptions
         // Alternate which goes first, so neither always meets a warmer machine.
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == (r % 2 == 0)) {
-                TTimes t = RunTimed(quillet, out);
+                TTimes t = RunTimed(quillet);
                 ourWall.push_back(t.wall);
                 ourCpu.push_back(t.cpu);
                 ourLines = t.lines;
             } else {
-                TTimes t = RunTimed(qstat, out);
+                TTimes t = RunTimed(qstat);
                 theirWall.push_back(t.wall);
                 theirCpu.push_back(t.cpu);
                 theirLines = t.lines;
@@ -108,7 +85,6 @@ void Compare(const std::string& name, const std::vector<std::string>& simOptions
     }
     unlink(ours.c_str());
     unlink(theirs.c_str());
-    unlink(out.c_str());
     rmdir(dir);
     const double wall = Median(ourWall), qwall = Median(theirWall);
     std::printf("serverlist_%s_quillet_query_wall %.4f s\n", name.c_str(), wall);

@@ -61,6 +61,8 @@ std::string UsageText()
            "                           heartbeat (default " + std::to_string(d.list.serverExpirySeconds) + ")\n"
            "  --list-per-address N     game servers listed from one address (default "
            + std::to_string(d.list.perAddress) + ")\n"
+           "  --list-deadline MS       time a list client has for its whole conversation (default "
+           + std::to_string(d.list.sessionDeadlineMs) + ")\n"
            "  --help                   this text\n";
 }
 
@@ -110,6 +112,8 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             list.serverExpirySeconds = ReadCount(a, value(), 1, 86'400 * 7);
         else if (a == "--list-per-address")
             list.perAddress = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--list-deadline")
+            list.sessionDeadlineMs = ReadCount(a, value(), 10, 600'000);
         else
             throw std::invalid_argument("unknown option '" + a + "' (see --help)");
     }

@@ -214,7 +214,11 @@ void TCustomKovaServerList::MasterData(TCustomWSockets* Sender, uint32_t Socket)
     if (ListTimer->Running())
         ListTimer->Start(kListTimeoutMs);
     if (text.find("\\basic\\") != std::string::npos) {
+        // A failing send reports to the socket's owner, who may end the run.
+        std::weak_ptr<int> alive = Lifeline();
         SendValidate(text);
+        if (alive.expired() || State != lsListing)
+            return;
     } else {
         if (ListText.size() + text.size() > kMaxListText) {
             // A list beyond all reason: what fits is used, the rest dropped.

@@ -1,6 +1,7 @@
 // parlevod's master list as a real process: list clients over TCP and
 // simulated game servers announcing themselves by heartbeat.
 #include "gamesim.h"
+#include "toolprocess.h"
 
 #include "app/textfuncs.h"
 #include "serverlist/serverrecords.h"
@@ -18,31 +19,14 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits (bounded) until the server's log matches `pattern`; the first group.
-std::string WaitForLog(TParlevodProcess& server, const std::string& pattern, int timeoutMs = 5000)
-{
-    const std::regex re(pattern);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        std::smatch m;
-        const std::string log = server.LogText();
-        if (std::regex_search(log, m, re))
-            return m.size() > 1 ? m[1].str() : m[0].str();
-        if (Clock::now() > deadline)
-            return {};
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-uint16_t ListPort(TParlevodProcess& s) { return uint16_t(std::stoi(WaitForLog(s, R"(master list listening on [0-9.]+:(\d+))"))); }
-uint16_t BeatPort(TParlevodProcess& s) { return uint16_t(std::stoi(WaitForLog(s, R"(heartbeats listening on [0-9.]+:(\d+))"))); }
+uint16_t ListPort(TParlevodProcess& s) { return ListPortOf(s); }
+uint16_t BeatPort(TParlevodProcess& s) { return HeartbeatPortOf(s); }
 
 int Connect(uint16_t port)
 {
@@ -233,6 +217,36 @@ TEST(ListService, RequestSizeIsLimited)
     EXPECT_EQ(ReadUntil(fd, "(never)", 5000, &closed), "\\error\\request too long");
     EXPECT_TRUE(closed);
     close(fd);
+}
+
+TEST(ListService, AClientThatSaysNothingIsClosedInTime)
+{
+    TParlevodProcess server({"--list-deadline", "300"});
+    const int silent = Connect(ListPort(server));
+    ASSERT_GE(silent, 0);
+    bool closed = false;
+    EXPECT_EQ(ReadUntil(silent, "(never)", 5000, &closed).substr(0, 15), "\\basic\\\\secure\\");
+    EXPECT_TRUE(closed);
+    close(silent);
+}
+
+TEST(ListService, EightClientsAtOnceFromOneAddress)
+{
+    TParlevodProcess server;
+    const uint16_t port = ListPort(server);
+    std::vector<int> open;
+    for (int i = 0; i < 8; ++i) {
+        open.push_back(Connect(port));
+        ASSERT_EQ(ReadGreeting(open.back()).size(), 21u);
+    }
+    // The ninth is told and closed.
+    const int ninth = Connect(port);
+    bool closed = false;
+    EXPECT_EQ(ReadUntil(ninth, "(never)", 5000, &closed), "\\error\\too many connections");
+    EXPECT_TRUE(closed);
+    close(ninth);
+    for (int fd : open)
+        close(fd);
 }
 
 TEST(ListService, ServersExpireWithoutHeartbeats)

@@ -55,20 +55,9 @@ TQueryRun Query(std::vector<std::string> args, int timeoutMs = 20000)
 struct Network {
     explicit Network(std::vector<std::string> extra = {}) : server(std::move(extra)) {}
 
-    std::string Wait(const std::string& pattern)
-    {
-        const std::regex re(pattern);
-        for (int i = 0; i < 1000; ++i) {
-            std::smatch m;
-            const std::string log = server.LogText();
-            if (std::regex_search(log, m, re))
-                return m.size() > 1 ? m[1].str() : m[0].str();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return {};
-    }
-    std::string Master() { return "127.0.0.1:" + Wait(R"(master list listening on [0-9.]+:(\d+))"); }
-    std::string Heartbeats() { return Wait(R"(heartbeats listening on [0-9.]+:(\d+))"); }
+    std::string Wait(const std::string& pattern) { return WaitForLog(server, pattern, 10000); }
+    std::string Master() { return "127.0.0.1:" + std::to_string(ListPortOf(server)); }
+    std::string Heartbeats() { return std::to_string(HeartbeatPortOf(server)); }
 
     TParlevodProcess server;
 };

@@ -34,42 +34,6 @@ std::vector<TSimServer> Sims(int count, int answerFrom)
     return out;
 }
 
-// A list with its events recorded.
-struct ListRun {
-    ListRun()
-    {
-        list.OnStatus = [this](TCustomServerList* sender, int32_t percent, const std::string& text) {
-            EXPECT_EQ(sender, &list);
-            statuses.push_back(text);
-            percents.push_back(percent);
-            maxActive = std::max(maxActive, list.Active);
-        };
-        list.OnServerUpdate = [this](TCustomServerList*, TCustomServer* s) {
-            ++updates[s];
-            maxActive = std::max(maxActive, list.Active);
-        };
-        list.OnComplete = [this](TCustomServerList*) { ++completes; };
-    }
-
-    std::vector<TServerPtr> ServersOf(const TGameSim& sim)
-    {
-        std::vector<TServerPtr> out;
-        for (std::size_t i = 0; i < sim.Count(); ++i)
-            out.push_back(list.CreateServer("127.0.0.1", std::to_string(sim.Port(i))));
-        return out;
-    }
-    int Count(const std::string& text) const { return int(std::count(statuses.begin(), statuses.end(), text)); }
-    bool WaitComplete(int ms = 5000) { return ProcessEventsUntil([&] { return completes > 0; }, ms); }
-
-    TManualClock clock;
-    TKovaBGateServerList list{&clock};
-    std::vector<std::string> statuses;
-    std::vector<int32_t> percents;
-    std::map<TCustomServer*, int> updates;
-    int completes = 0;
-    int32_t maxActive = 0;
-};
-
 // The master's end of the connection, played by the test.
 struct Master {
     LoopbackListener listener;
@@ -106,6 +70,56 @@ struct Master {
         peer = -1;
     }
     std::string received;
+};
+
+// A list with its events recorded.
+struct ListRun {
+    ListRun()
+    {
+        list.OnStatus = [this](TCustomServerList* sender, int32_t percent, const std::string& text) {
+            EXPECT_EQ(sender, &list);
+            statuses.push_back(text);
+            percents.push_back(percent);
+            maxActive = std::max(maxActive, list.Active);
+        };
+        list.OnServerUpdate = [this](TCustomServerList*, TCustomServer* s) {
+            ++updates[s];
+            maxActive = std::max(maxActive, list.Active);
+        };
+        list.OnComplete = [this](TCustomServerList*) { ++completes; };
+    }
+
+    std::vector<TServerPtr> ServersOf(const TGameSim& sim)
+    {
+        std::vector<TServerPtr> out;
+        for (std::size_t i = 0; i < sim.Count(); ++i)
+            out.push_back(list.CreateServer("127.0.0.1", std::to_string(sim.Port(i))));
+        return out;
+    }
+    int Count(const std::string& text) const { return int(std::count(statuses.begin(), statuses.end(), text)); }
+    // GetList (or Refresh) against `master`, which takes the connection.
+    bool Listen(Master& master, bool refresh = false)
+    {
+        list.MasterHost = "127.0.0.1";
+        list.MasterPort = std::to_string(master.listener.port());
+        refresh ? list.Refresh() : list.GetList();
+        return master.Accept();
+    }
+    // The master's greeting; what the list answered, up to its request.
+    std::string Greet(Master& master)
+    {
+        master.Send("\\basic\\\\secure\\ABCDEF");
+        return master.ReceiveUntil("\\gamename\\bgate");
+    }
+    bool WaitComplete(int ms = 5000) { return ProcessEventsUntil([&] { return completes > 0; }, ms); }
+
+    TManualClock clock;
+    TKovaBGateServerList list{&clock};
+    std::vector<std::string> statuses;
+    std::vector<int32_t> percents;
+    std::map<TCustomServer*, int> updates;
+    int completes = 0;
+    int32_t maxActive = 0;
 };
 
 std::string IpList(const TGameSim& sim)
@@ -199,14 +213,11 @@ TEST(ServerList, MasterConversationAndListQueried)
     sim.Start();
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
     run.list.Filter = "\\where\\x";
-    run.list.GetList();
+    ASSERT_TRUE(run.Listen(master));
     EXPECT_EQ(run.list.State, lsListing);
     EXPECT_TRUE(run.list.ListTimer->Running());
-    ASSERT_TRUE(master.Accept());
-    master.Send("\\basic\\\\secure\\ABCDEF");
+    run.Greet(master);
     const std::string sent = master.ReceiveUntil("\\where\\x");
     EXPECT_EQ(sent, "\\gamename\\quillet\\gamever\\01\\location\\0\\validate\\++OOUvW8\\final\\\\queryid\\1.1"
                     "\\list\\\\gamename\\bgate\\where\\x");
@@ -246,12 +257,8 @@ TEST(ServerList, EmptyListCompletesAtOnce)
 {
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
-    run.list.GetList();
-    ASSERT_TRUE(master.Accept());
-    master.Send("\\basic\\\\secure\\ABCDEF");
-    master.ReceiveUntil("bgate");
+    ASSERT_TRUE(run.Listen(master));
+    run.Greet(master);
     master.Send("\\final\\");
     ASSERT_TRUE(run.WaitComplete());
     EXPECT_EQ(run.statuses, (std::vector<std::string>{"Server List", "Server List (0)", "Server List (7)",
@@ -285,13 +292,9 @@ TEST(ServerList, DataFromTheMasterRestartsTheTimeOut)
 {
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
-    run.list.GetList();
-    ASSERT_TRUE(master.Accept());
+    ASSERT_TRUE(run.Listen(master));
     run.clock.Advance(20000);
-    master.Send("\\basic\\\\secure\\ABCDEF");
-    master.ReceiveUntil("bgate");
+    run.Greet(master);
     ASSERT_EQ(run.Count("Server List (0)"), 1);
     run.clock.Advance(29000);
     EXPECT_EQ(run.Count("List Timed Out"), 0);
@@ -306,12 +309,8 @@ TEST(ServerList, AbortWhileListingReportsOnceAndDropsLaterData)
     sim.Start();
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
-    run.list.GetList();
-    ASSERT_TRUE(master.Accept());
-    master.Send("\\basic\\\\secure\\ABCDEF");
-    master.ReceiveUntil("bgate");
+    ASSERT_TRUE(run.Listen(master));
+    run.Greet(master);
     master.Send(IpList(sim));
     ASSERT_TRUE(ProcessEventsUntil([&] { return !run.list.ListText.empty(); }, 5000));
 
@@ -350,12 +349,8 @@ TEST(ServerList, FinalSplitAcrossPiecesWaitsForTheClose)
     sim.Start();
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
-    run.list.GetList();
-    ASSERT_TRUE(master.Accept());
-    master.Send("\\basic\\\\secure\\ABCDEF");
-    master.ReceiveUntil("bgate");
+    ASSERT_TRUE(run.Listen(master));
+    run.Greet(master);
     const std::string text = IpList(sim) + "\\fin";
     master.Send(text);
     ASSERT_TRUE(ProcessEventsUntil([&] { return run.list.ListText.size() == text.size(); }, 5000));
@@ -373,15 +368,11 @@ TEST(ServerList, GetListKeepsEarlierServersAndRefreshForgetsThem)
     TGameSim sim(Sims(1, 1));
     sim.Start();
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
     auto once = [&](bool refresh) {
         Master master;
-        run.list.MasterPort = std::to_string(master.listener.port());
         const int before = run.completes;
-        refresh ? run.list.Refresh() : run.list.GetList();
-        ASSERT_TRUE(master.Accept());
-        master.Send("\\basic\\\\secure\\ABCDEF");
-        master.ReceiveUntil("bgate");
+        ASSERT_TRUE(run.Listen(master, refresh));
+        run.Greet(master);
         master.Send(IpList(sim) + "\\final\\");
         ASSERT_TRUE(ProcessEventsUntil([&] { return run.completes > before; }, 5000));
     };
@@ -398,13 +389,10 @@ TEST(ServerList, OversizedListEndsWithWhatArrived)
     sim.Start();
     Master master;
     ListRun run;
-    run.list.MasterHost = "127.0.0.1";
-    run.list.MasterPort = std::to_string(master.listener.port());
-    run.list.GetList();
-    ASSERT_TRUE(master.Accept());
-    master.Send("\\basic\\\\secure\\ABCDEF");
-    master.ReceiveUntil("bgate");
+    ASSERT_TRUE(run.Listen(master));
+    run.Greet(master);
     master.Send(IpList(sim) + "\\motd\\");
+    fcntl(master.peer, F_SETFL, 0);   // the flood blocks until the list reads
     std::thread flood([&] { WriteAll(master.peer, std::string(TCustomKovaServerList::kMaxListText, 'x')); });
     const bool done = run.WaitComplete(20000);
     ::shutdown(master.peer, SHUT_RDWR);

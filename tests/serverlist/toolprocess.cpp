@@ -1,14 +1,14 @@
 #include "toolprocess.h"
 
-#include "support/lobbyclient.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -103,9 +103,12 @@ int TToolProcess::Wait(int timeoutMs)
         Pump(LeftMs(deadline));
     while (pid_ > 0) {
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        rusage usage{};
+        if (wait4(pid_, &status, WNOHANG, &usage) == pid_) {
             pid_ = -1;
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            cpu_ = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                   + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
             break;
         }
         if (LeftMs(deadline) == 0) {
@@ -160,3 +163,30 @@ TSimProcess::TSimProcess(const std::vector<std::string>& options) : process_(Sim
 }
 
 std::string TSimProcess::Address(std::size_t i) const { return "127.0.0.1:" + std::to_string(ports.at(i)); }
+
+std::string WaitForLog(TParlevodProcess& server, const std::string& pattern, int timeoutMs)
+{
+    const std::regex re(pattern);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::smatch m;
+        const std::string log = server.LogText();
+        if (std::regex_search(log, m, re))
+            return m.size() > 1 ? m[1].str() : m[0].str();
+        if (Clock::now() > deadline)
+            return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+uint16_t ListPortOf(TParlevodProcess& server)
+{
+    const std::string port = WaitForLog(server, R"(master list listening on [0-9.]+:(\d+))");
+    return port.empty() ? 0 : uint16_t(std::stoi(port));
+}
+
+uint16_t HeartbeatPortOf(TParlevodProcess& server)
+{
+    const std::string port = WaitForLog(server, R"(heartbeats listening on [0-9.]+:(\d+))");
+    return port.empty() ? 0 : uint16_t(std::stoi(port));
+}

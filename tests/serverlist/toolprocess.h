@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include "support/lobbyclient.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +31,8 @@ public:
     const std::string& Out() const { return out_; }
     const std::string& Err() const { return err_; }
     pid_t Pid() const { return pid_; }
+    // User and system time the program used, once Wait has seen it end.
+    double CpuSeconds() const { return cpu_; }
 
 private:
     // Reads what is ready on either pipe, waiting up to `timeoutMs`; false
@@ -42,6 +46,7 @@ private:
     std::string err_;
     std::size_t lineAt_ = 0;   // start of the first line not yet returned
     int status_ = -1;
+    double cpu_ = 0;
 };
 
 // The gamesim program with the given options, ready to answer: the ports
@@ -56,3 +61,10 @@ public:
 private:
     TToolProcess process_;
 };
+
+// Waits (bounded) until the log of `server` matches the regular expression
+// `pattern`; its first group (or the whole match), empty on time-out.
+std::string WaitForLog(TParlevodProcess& server, const std::string& pattern, int timeoutMs = 5000);
+// The ports of parlevod's master list and heartbeat services, from its log.
+uint16_t ListPortOf(TParlevodProcess& server);
+uint16_t HeartbeatPortOf(TParlevodProcess& server);
