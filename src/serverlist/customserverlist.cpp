@@ -22,7 +22,8 @@ bool Terminating() { return QCoreApplication::closingDown(); }
 // --- TCustomServerList --------------------------------------------------------
 
 TCustomServerList::TCustomServerList(TQueryClock* Clock)
-    : MasterHost(HostOf(QP_LIST_HOST)), clock_(Clock ? Clock : &SystemClock())
+    : MasterHost(HostOf(QP_LIST_HOST)), MasterPort(PortOf(QP_LIST_HOST, "28900")),
+      clock_(Clock ? Clock : &SystemClock())
 {
     ListTimer = clock_->NewTimer();
     ListTimer->OnTimer = [this] { ListTimeout(); };

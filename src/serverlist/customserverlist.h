@@ -49,8 +49,10 @@ public:
 
     uint8_t State = lsIdle;
     int32_t MaxQueries = 15;       // status queries running at once
-    std::string MasterHost;        // the network's master-list host
-    std::string MasterPort = "28900";
+    // The network's master list: the build's list host, port 28900 unless
+    // the host names another.
+    std::string MasterHost;
+    std::string MasterPort;
     TListNotify OnComplete;
     TServerUpdate OnServerUpdate;
     TListStatus OnStatus;
