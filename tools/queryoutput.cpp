@@ -96,6 +96,10 @@ void ServerJson(TJson& j, const TCustomServer& s)
         j.Key("QueryStart"); j.Number(g->QueryStart);
         j.Key("RoundTrip"); j.Number(g->RoundTrip);
     }
+    if (auto* u = dynamic_cast<const TUDPQueryServer*>(&s)) {
+        // What the known keys and the player records left of the reply.
+        j.Key("Reply"); j.Text(u->Reply);
+    }
     if (auto* k = dynamic_cast<const TKovaServer*>(&s)) {
         j.Key("Secure"); j.Bool(k->Secure);
         j.Key("PlayerKeys");

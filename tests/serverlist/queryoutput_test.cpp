@@ -78,6 +78,7 @@ TEST(QueryOutput, JsonHasEveryFieldPlayersAndRules)
     EXPECT_EQ(o["GameVersion"].toString(), "1.2");
     EXPECT_EQ(o["Location"].toInt(), 4);
     EXPECT_EQ(o["NumCharacters"].toInt(), 1);
+    EXPECT_EQ(o["Reply"].toString(), "\\motd\\hello");
     EXPECT_EQ(o["PlayerKeys"].toArray().size(), 9);
     const QJsonObject p = o["Players"].toArray().at(0).toObject();
     EXPECT_EQ(p["Name"].toString(), "Zug");
