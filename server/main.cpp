@@ -1,5 +1,6 @@
 // parlevod: the Parlevo network's server. One process, one thread, one
 // io_context; each service is a class of its own started on it.
+#include "listserver.h"
 #include "lobbyserver.h"
 #include "log.h"
 #include "motdservice.h"
@@ -59,30 +60,31 @@ int main(int argc, char** argv)
     boost::asio::io_context io(1);
     // Every service, stopped in reverse order of starting when a signal comes.
     std::vector<std::function<void()>> stops;
+    // Starts one service; a service that cannot start (a port in use, a news
+    // file that cannot be read) stops the server before anything is announced.
+    auto start = [&](const char* what, auto& service) {
+        try {
+            service.Start();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "parlevod: %s: %s\n", what, e.what());
+            return false;
+        }
+        stops.push_back([&service] { service.Stop(); });
+        return true;
+    };
 
-    // The message of the day first: a news file that cannot be read stops
-    // the server before anything is announced.
     TMotdService motd(io, options, LogLine);
-    try {
-        motd.Start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "parlevod: %s\n", e.what());
-        return 1;
-    }
-    stops.push_back([&] { motd.Stop(); });
-
     TLobbyServer lobby(io, options, LogLine);
-    try {
-        lobby.Start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "parlevod: cannot listen on %s port %d: %s\n", options.bind.c_str(),
-                     options.lobbyPort, e.what());
+    TListServer list(io, options, LogLine);
+    if (!start("message of the day", motd) || !start("lobby master", lobby) || !start("master list", list))
         return 1;
-    }
-    stops.push_back([&] { lobby.Stop(); });
-    AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
+    // Only once every service listens, so that whoever waits for the lobby's
+    // line may rely on the whole server.
     AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
     AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
+    AnnounceListening("list", "master list", list.ListEndpoint());
+    AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
+    AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {

@@ -76,6 +76,17 @@ std::string UsageText()
            + std::to_string(m.idleMs) + ")\n"
            "  --motd-udp-rate N        datagram replies a second to one address, 0 = no limit (default "
            + std::to_string(m.udpRate) + ")\n"
+           "  --list-port N            master server list port, 0 for any free port (default "
+           + std::to_string(d.listPort) + ")\n"
+           "  --heartbeat-port N       game servers' heartbeat port (UDP), 0 for any free port (default "
+           + std::to_string(d.heartbeatPort) + ")\n"
+           "  --game-keys FILE         more game names and their keys, one 'gamename key' a line\n"
+           "  --server-expiry SECONDS  a game server leaves the list this long after its last\n"
+           "                           heartbeat (default " + std::to_string(d.list.serverExpirySeconds) + ")\n"
+           "  --list-per-address N     game servers listed from one address (default "
+           + std::to_string(d.list.perAddress) + ")\n"
+           "  --list-deadline MS       time a list client has for its whole conversation (default "
+           + std::to_string(d.list.sessionDeadlineMs) + ")\n"
            "  --help                   this text\n";
 }
 
@@ -83,6 +94,7 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
 {
     TServerOptions o;
     TLobbyLimits& l = o.limits;
+    TListLimits& list = o.list;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -130,6 +142,18 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             o.motd.idleMs = ReadCount(a, value(), 10, 3'600'000);
         else if (a == "--motd-udp-rate")
             o.motd.udpRate = ReadCount(a, value(), 0, 1'000'000);
+        else if (a == "--list-port")
+            o.listPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--heartbeat-port")
+            o.heartbeatPort = int(ReadCount(a, value(), 0, 65535));
+        else if (a == "--game-keys")
+            list.gameKeysFile = value();
+        else if (a == "--server-expiry")
+            list.serverExpirySeconds = ReadCount(a, value(), 1, 86'400 * 7);
+        else if (a == "--list-per-address")
+            list.perAddress = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--list-deadline")
+            list.sessionDeadlineMs = ReadCount(a, value(), 10, 600'000);
         else
             throw std::invalid_argument("unknown option '" + a + "' (see --help)");
     }

@@ -30,11 +30,28 @@ struct TMotdOptions {
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
 };
 
+// The master server list: game servers announce themselves by heartbeat,
+// clients fetch the list after answering a challenge.
+struct TListLimits {
+    std::string gameKeysFile;                // more "gamename key" lines
+    uint32_t serverExpirySeconds = 600;      // listed this long after the last heartbeat
+    uint32_t perAddress = 64;                // servers listed (and probes waiting) per address
+    uint32_t maxServers = 20'000;            // servers listed in all
+    uint32_t probeTimeoutMs = 5000;          // wait for a probed server's reply
+    uint32_t sessionDeadlineMs = 10'000;     // a list client's whole connection
+    uint32_t maxRequest = 4096;              // bytes a list client may send
+    uint32_t maxSessions = 256;              // list clients connected at once
+    uint32_t sessionsPerAddress = 8;         // ... from one address
+};
+
 struct TServerOptions {
     std::string bind = "0.0.0.0";
     int lobbyPort = 29001;                   // 0 picks a free port (printed on stdout)
+    int listPort = 28900;                    // master list (TCP)
+    int heartbeatPort = 27900;               // heartbeats (UDP)
     TLobbyLimits limits;
     TMotdOptions motd;
+    TListLimits list;
     bool help = false;
 };
 

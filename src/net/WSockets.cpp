@@ -73,6 +73,14 @@ bool TCustomWSockets::ResolvePort(const std::string& Port, sockaddr_in& Addr)
 {
     std::memset(&Addr, 0, sizeof Addr);
     Addr.sin_family = AF_INET;
+    Addr.sin_addr.s_addr = INADDR_ANY;
+    // Service names begin with a letter, so a text of digits is a port
+    // number as it stands. It is not looked up: each look-up reads the
+    // protocols and services files, which a run of hundreds of queries feels.
+    if (!Port.empty() && Port.find_first_not_of("0123456789") == std::string::npos) {
+        Addr.sin_port = htons(static_cast<uint16_t>(StrToInt(Port)));
+        return true;
+    }
     protoent pe{};
     protoent* found = nullptr;
     char pbuf[1024];
@@ -85,7 +93,6 @@ bool TCustomWSockets::ResolvePort(const std::string& Port, sockaddr_in& Addr)
         Addr.sin_port = static_cast<in_port_t>(service->s_port); // already in network order
     else
         Addr.sin_port = htons(static_cast<uint16_t>(StrToInt(Port)));
-    Addr.sin_addr.s_addr = INADDR_ANY;
     return true;
 }
 

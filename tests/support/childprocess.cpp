@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,6 +146,9 @@ TChildProcess::TChildProcess(TOptions options)
             pid_ = -1;
         } else {
             running_ = true;
+            // Its end wakes the waits at once where the kernel has process
+            // descriptors; otherwise they look every few milliseconds.
+            pidfd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
         }
     }
     if (report[0] >= 0)
@@ -153,7 +158,7 @@ TChildProcess::TChildProcess(TOptions options)
 TChildProcess::~TChildProcess()
 {
     Stop();
-    for (int fd : {out_.fd, err_.fd, inotify_})
+    for (int fd : {out_.fd, err_.fd, inotify_, pidfd_})
         if (fd >= 0)
             ::close(fd);
     if (dir_.empty())
@@ -178,13 +183,15 @@ void TChildProcess::Refresh(TCapture& capture)
 
 void TChildProcess::WaitForActivity(int timeoutMs)
 {
-    timeoutMs = std::min(timeoutMs, kExitCheckMs);
-    if (inotify_ < 0) {
-        ::poll(nullptr, 0, timeoutMs);
-        return;
-    }
-    pollfd p{inotify_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) > 0) {
+    pollfd p[2];
+    nfds_t n = 0;
+    if (inotify_ >= 0)
+        p[n++] = {inotify_, POLLIN, 0};
+    if (pidfd_ >= 0 && running_)
+        p[n++] = {pidfd_, POLLIN, 0};
+    else
+        timeoutMs = std::min(timeoutMs, kExitCheckMs);
+    if (::poll(n ? p : nullptr, n, timeoutMs) > 0 && inotify_ >= 0 && (p[0].revents & POLLIN)) {
         char events[4096];
         while (::read(inotify_, events, sizeof events) > 0) {
         }
@@ -311,13 +318,30 @@ bool TChildProcess::Running()
     if (!running_)
         return false;
     int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    rusage usage{};
+    const pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
     if (r == 0)
         return true;
     if (r == pid_)
-        status_ = status;
+        Reaped(status, usage);
     running_ = false;
     return false;
+}
+
+void TChildProcess::Reaped(int status, const rusage& usage)
+{
+    status_ = status;
+    cpuSeconds_ = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int TChildProcess::Finish(int timeoutMs)
+{
+    if (!WaitExit(timeoutMs)) {
+        Stop();
+        return -1;
+    }
+    return status_ >= 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 bool TChildProcess::WaitExit(int timeoutMs)
@@ -348,7 +372,8 @@ void TChildProcess::Stop(int graceMs)
         return;
     signalGroup(SIGKILL);
     int status = 0;
-    if (::waitpid(group, &status, 0) == group)
-        status_ = status;
+    rusage usage{};
+    if (::wait4(group, &status, 0, &usage) == group)
+        Reaped(status, usage);
     running_ = false;
 }

@@ -67,6 +67,11 @@ public:
     bool WaitExit(int timeoutMs);
     // The status as waitpid gives it once it has ended; -1 before.
     int ExitStatus() const { return status_; }
+    // Waits up to `timeoutMs` for the program to end: its exit code, or -1
+    // when it was killed by a signal or had not ended (it is then stopped).
+    int Finish(int timeoutMs);
+    // User and system time it used, once it has ended and been reaped.
+    double CpuSeconds() const { return cpuSeconds_; }
 
     // Closes standard input and, when that was a pipe, gives the program
     // `graceMs` to end by itself; then SIGTERM to its group and `graceMs`
@@ -88,6 +93,7 @@ private:
     void WaitForActivity(int timeoutMs);
     // A whole line of `capture` starting at `pos`: the line, and `pos` past it.
     bool TakeLine(TCapture& capture, std::size_t& pos, std::string& line);
+    void Reaped(int status, const struct rusage& usage);
 
     pid_t pid_ = -1;
     bool running_ = false;
@@ -95,6 +101,8 @@ private:
     int stdin_ = -1;
     bool pipedStdin_ = false;
     int inotify_ = -1;
+    int pidfd_ = -1;
+    double cpuSeconds_ = 0;
     std::string dir_;
     std::string error_;
     TCapture out_;

@@ -12,7 +12,8 @@ std::vector<std::string> ParlevodArgs(std::vector<std::string> extraArgs)
 {
     // Every service on a free port, so tests never meet each other or a running server.
     std::vector<std::string> args = {TParlevodProcess::BinaryPath("parlevod"), "--bind", "127.0.0.1",
-                                     "--lobby-port", "0", "--http-port", "0", "--motd-udp-port", "0"};
+                                     "--lobby-port", "0", "--http-port", "0", "--motd-udp-port", "0",
+                                     "--list-port", "0", "--heartbeat-port", "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return args;
 }
