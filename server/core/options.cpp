@@ -82,6 +82,8 @@ std::string UsageText()
            "  --frame-rate N           frames per second handled for one connection (default 20)\n"
            "  --frame-burst N          frames handled for one connection at once (default "
            + std::to_string(l.frameBurst) + ")\n"
+           "  --input-flood MS         a client that stays over its input budget this long is dropped\n"
+           "                           (default " + std::to_string(l.inputFloodMs) + ")\n"
            "  --bad-frames N           malformed frames before a connection is dropped (default "
            + std::to_string(l.badFrames) + ")\n"
            "  --log-lines N            log lines about one connection per minute; the rest are counted\n"
@@ -167,6 +169,8 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             l.frameRate = ReadRate(a, value());
         else if (a == "--frame-burst")
             l.frameBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--input-flood")
+            l.inputFloodMs = ReadCount(a, value(), 10, 86'400'000);
         else if (a == "--bad-frames")
             l.badFrames = ReadCount(a, value(), 1, 1'000'000);
         else if (a == "--log-lines")

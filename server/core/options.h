@@ -28,6 +28,7 @@ struct TLobbyLimits {
     uint32_t inputBurst = 32 * 1024;         // ... at once
     double frameRate = 20.0;                 // frames a second handled for one connection
     uint32_t frameBurst = 40;                // ... at once
+    uint32_t inputFloodMs = 5000;            // over the input budget this long without a pause: dropped
     uint32_t badFrames = 10;                 // malformed frames before a connection is dropped
     uint32_t logLines = 30;                  // log lines about one connection a minute (the rest counted)
     bool floodLimit = true;                  // the rate limits above apply (off only for load tests)

@@ -59,7 +59,8 @@ uint64_t TTokenBucket::WaitFor(uint64_t nowMs, double n)
 constexpr double kLogBurstMinutes = 1.0;
 
 TLogBudget::TLogBudget(uint32_t perMinute, uint64_t nowMs)
-    : bucket_(perMinute / 60.0, std::max(1.0, perMinute * kLogBurstMinutes), nowMs)
+    : bucket_(perMinute / 60.0, std::max(1.0, perMinute * kLogBurstMinutes), nowMs),
+      burst_(std::max(1.0, perMinute * kLogBurstMinutes))
 {
 }
 

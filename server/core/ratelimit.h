@@ -45,10 +45,13 @@ public:
     // The subject's last line: always written, with the count held back.
     void Last(std::string& line);
     uint64_t HeldBack() const { return held_; }
+    // True once it has been quiet long enough to be full again.
+    bool Rested(uint64_t nowMs) { return bucket_.Level(nowMs) >= burst_; }
 
 private:
     void Tell(std::string& line);
 
     TTokenBucket bucket_;
+    double burst_ = 1;
     uint64_t held_ = 0;
 };

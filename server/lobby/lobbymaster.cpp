@@ -153,8 +153,8 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
     if (c.player == 0) {
         unnamed_.erase({c.connectedAt, conn});
         std::string line = "connection " + Num(conn) + " from " + c.address + " closed: " + reason;
-        c.log.Last(line);
-        log_(line);
+        if (PassForAddress(c.address, line))
+            log_(line);
         return;
     }
     int32_t p = c.player;
@@ -192,6 +192,7 @@ void TLobbyMaster::Tick(uint64_t nowMs)
     }
     for (auto& [conn, reason] : drops)
         DropClient(conn, reason);
+    ForgetRestedAddresses();
     if (nowMs >= nextPing_) {
         nextPing_ = nowMs + limits_.keepAliveMs;
         TFrame ping = MakeFrame(cmPing, {});
@@ -716,8 +717,32 @@ std::string TLobbyMaster::Describe(int32_t p) const
 void TLobbyMaster::LogAbout(TConnId conn, std::string line)
 {
     auto it = clients_.find(conn);
-    if (it == clients_.end() || it->second.log.Pass(line, now_))
+    if (it == clients_.end())
         log_(line);
+    else if (it->second.player == 0 ? PassForAddress(it->second.address, line) : it->second.log.Pass(line, now_))
+        log_(line);
+}
+
+bool TLobbyMaster::PassForAddress(const std::string& address, std::string& line)
+{
+    auto it = addressLog_.try_emplace(address, limits_.logLines, now_).first;
+    return it->second.Pass(line, now_);
+}
+
+void TLobbyMaster::ForgetRestedAddresses()
+{
+    for (auto it = addressLog_.begin(); it != addressLog_.end();) {
+        if (!it->second.Rested(now_)) {
+            ++it;
+            continue;
+        }
+        if (it->second.HeldBack() != 0) {
+            std::string line = "connections from " + it->first + " quiet again";
+            it->second.Last(line);
+            log_(line);
+        }
+        it = addressLog_.erase(it);
+    }
 }
 
 void TLobbyMaster::LogPlayer(int32_t p, std::string line)

@@ -66,7 +66,7 @@ private:
         bool chatWarned = false;
         bool actionsWarned = false;
         uint32_t badFrames = 0;
-        TLogBudget log;
+        TLogBudget log;              // once named; before, its address's budget serves
     };
     struct TPlayer {
         lobby::PlayerRecord rec;
@@ -129,6 +129,10 @@ private:
     // A line about a connection or a player, within its log budget.
     void LogAbout(TConnId conn, std::string line);
     void LogPlayer(int32_t player, std::string line);
+    // Lines about connections without a name share their address's budget,
+    // so a client that connects again and again is a few lines a minute.
+    bool PassForAddress(const std::string& address, std::string& line);
+    void ForgetRestedAddresses();
 
     TLobbyLimits limits_;
     TLobbyOutput& out_;
@@ -138,6 +142,7 @@ private:
     std::unordered_map<TConnId, TClient> clients_;
     std::set<std::pair<uint64_t, TConnId>> unnamed_;   // by the time they came
     std::unordered_map<std::string, uint32_t> perAddress_;
+    std::unordered_map<std::string, TLogBudget> addressLog_;
     std::vector<TPlayer> players_;           // by index; entry 0 unused
     std::set<int32_t> freePlayers_;          // inactive indices below players_.size()
     std::unordered_map<std::string, int32_t> names_;

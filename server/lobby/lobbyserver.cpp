@@ -140,6 +140,7 @@ void TLobbyServer::Accept()
         c.inputBytes = TTokenBucket(options_.limits.inputRate, options_.limits.inputBurst, now);
         c.inputFrames = TTokenBucket(options_.limits.frameRate, options_.limits.frameBurst, now);
         connections_.emplace(id, std::move(conn));
+        crowd_ = std::max(crowd_, connections_.size());
         master_.Connected(id, address, now);
         WaitRead(c);
         ScheduleSettle();
@@ -264,8 +265,10 @@ TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
         return TTurn::Paused;
     boost::system::error_code ec;
     std::size_t n = c.Socket().read_some(asio::buffer(gReadBuffer), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again)
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        c.floodSince = 0;   // it does not send faster than it is read
         return TTurn::Wait;
+    }
     if (ec) {
         Doom(c, ec == asio::error::eof ? "closed by the client" : ec.message());
         return TTurn::Closed;
@@ -275,12 +278,23 @@ TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
     c.Input().append(gReadBuffer, n);
     // A full buffer may have left more in the socket, which will not wake
     // us again: it is read in a later turn.
-    return n == sizeof gReadBuffer ? TTurn::More : TTurn::Wait;
+    if (n == sizeof gReadBuffer)
+        return TTurn::More;
+    c.floodSince = 0;
+    return TTurn::Wait;
 }
 
 void TLobbyServer::Pause(TLobbyConnection& c)
 {
     const uint64_t now = Now();
+    // Slowed down, a client could still keep a backlog in the kernel long
+    // after it is gone. One that outpaces its budget all along is a flood.
+    if (c.floodSince == 0) {
+        c.floodSince = now;
+    } else if (now - c.floodSince >= options_.limits.inputFloodMs) {
+        Doom(c, "input flood: over its input budget for " + std::to_string(now - c.floodSince) + " ms");
+        return;
+    }
     uint64_t wait = std::max(c.inputBytes.WaitFor(now, 1), c.inputFrames.WaitFor(now, 1));
     uint64_t at = now + std::max<uint64_t>(wait, 1);
     c.paused = true;
@@ -433,17 +447,12 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     if (tellMaster)
         master_.Disconnected(id, reason);
 #if defined(__GLIBC__)
-    // When a crowd has gone (the last client, or half of the most there were
-    // since), hand the heap it took back to the system.
-    crowd_ = std::max(crowd_, connections_.size() + 1);
+    // The last client gone: hand the heap that a crowd took back to the system.
     if (connections_.empty()) {
         decltype(connections_)().swap(connections_);
         std::vector<TConnId>().swap(dirty_);
         malloc_trim(0);
         crowd_ = 0;
-    } else if (crowd_ >= 256 && connections_.size() <= crowd_ / 2) {
-        malloc_trim(0);
-        crowd_ = connections_.size();
     }
 #endif
 }
@@ -461,6 +470,7 @@ void TLobbyServer::Housekeeping()
         const uint64_t now = Now();
         master_.Tick(now);
         DropSlowReaders(now);
+        TrimAfterCrowd();
         ScheduleSettle();
         Housekeeping();
     });
@@ -477,4 +487,17 @@ void TLobbyServer::DropSlowReaders(uint64_t nowMs)
         if (!c->closing && !q.Empty() && nowMs - q.WaitingSince() > limit)
             Doom(*c, "slow reader: a frame waited " + std::to_string(nowMs - q.WaitingSince()) + " ms");
     }
+}
+
+void TLobbyServer::TrimAfterCrowd()
+{
+#if defined(__GLIBC__)
+    // When half of the most connections there were since have gone, hand
+    // the heap they took back to the system: once a tick at most, since it
+    // takes a while with a big heap.
+    if (crowd_ >= 256 && connections_.size() <= crowd_ / 2) {
+        malloc_trim(0);
+        crowd_ = connections_.size();
+    }
+#endif
 }

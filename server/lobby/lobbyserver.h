@@ -51,6 +51,7 @@ private:
     void OnWritable(TConnId id);
     void Housekeeping();
     void DropSlowReaders(uint64_t nowMs);
+    void TrimAfterCrowd();
     // Ends a connection inside the current event; Settle() closes it.
     void Doom(TLobbyConnection& c, const std::string& reason);
     // Closes doomed connections and writes every queue that grew; repeated

@@ -383,6 +383,28 @@ TEST_F(LobbyMasterTest, LogLinesAboutOneConnectionAreCountedPastItsBudget)
     EXPECT_EQ(log.size() - at, 2u);
 }
 
+TEST_F(LobbyMasterTest, AClientConnectingAgainAndAgainIsAFewLinesAMinute)
+{
+    TLobbyLimits l;
+    l.logLines = 10;
+    Start(l);
+    TConnId player = Player("Player");
+    const std::size_t before = log.size();
+    for (int i = 0; i < 1000; ++i) {
+        TConnId c = Connect("10.0.0.66");
+        master->BadFrame(c, "frame without a cmtype value", now);
+        master->Disconnected(c, "closed by the client");
+    }
+    EXPECT_LE(log.size() - before, 10u);
+    // A player's own lines are not held back by what its address's crowd did.
+    Send(player, cmHost, "\\name\\Room\\maxplayers\\4\\inviteonly\\0");
+    EXPECT_NE(log.back().find("hosted"), std::string::npos);
+    // Quiet for a minute: the count of what was held back is written.
+    Advance(60'000);
+    EXPECT_NE(log.back().find("10.0.0.66"), std::string::npos);
+    EXPECT_NE(log.back().find("2990 lines about it held back"), std::string::npos) << log.back();
+}
+
 TEST_F(LobbyMasterTest, UnnamedConnectionsMaySendOnlyANameAndPongs)
 {
     Start();

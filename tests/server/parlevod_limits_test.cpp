@@ -40,12 +40,13 @@ std::string ChatFrameOfLength(uint32_t n)
 // in lobbymaster_test.cpp; here they meet the server's real timer.
 TEST(ParlevodLimits, KeepAliveAndNameDeadlineRunOnTheServersClock)
 {
-    TParlevodProcess server({"--keepalive", "150", "--name-deadline", "300"});
-    auto live = Join(server, "Live");
+    TParlevodProcess server({"--keepalive", "300", "--name-deadline", "300"});
     auto mute = Join(server, "Mute");
     mute->autoPong = false;
     TLobbyTestClient unnamed;
     ASSERT_TRUE(unnamed.Connect(server.Port()));
+    // The one that answers joins last and reads (and answers) from then on.
+    auto live = Join(server, "Live");
     int32_t muteIndex = mute->SelfIndex();
     EXPECT_TRUE(WaitPlayer(*live, muteIndex, [](auto& p) { return !p.active; }, 3000));
     EXPECT_TRUE(mute->WaitClosed(1000));
