@@ -336,3 +336,24 @@ TEST(ParlevodLimits, AReaderIsSlowWhenItsQueueWaitsTooLongNotWhenItIsLong)
     EXPECT_GE(steady_clock::now() - start, milliseconds(500));
     EXPECT_NE(server.LogText().find("slow reader: a frame waited"), std::string::npos);
 }
+
+TEST(ParlevodLimits, AClientThatOutpacesItsInputBudgetAllAlongIsDropped)
+{
+    TParlevodProcess server({"--input-flood", "500"});
+    auto calm = Join(server, "Calm");
+    auto flooder = Join(server, "Flooder");
+    timeval patience{2, 0};
+    setsockopt(flooder->Fd(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    std::string pongs;
+    while (pongs.size() < 64 * 1024)
+        pongs += lobby::BuildFrame(LobbyRecord{cmPong, flooder->SelfIndex(), ""});
+    const auto start = steady_clock::now();
+    bool refused = false;
+    while (!refused && steady_clock::now() - start < milliseconds(20000))
+        refused = !flooder->SendRaw(pongs);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(WaitPlayer(*calm, flooder->SelfIndex(), [](auto& p) { return !p.active; }));
+    EXPECT_NE(server.LogText().find("input flood"), std::string::npos);
+    calm->Send(cmChat, "\\chan\\0\\text\\calm again");
+    EXPECT_TRUE(calm->WaitFor(cmChat, 2000, [](auto& r) { return LookupValue(r.param, "text") == "Calm: calm again"; }));
+}
