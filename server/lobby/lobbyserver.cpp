@@ -394,29 +394,32 @@ void TLobbyServer::ScheduleSettle()
 
 void TLobbyServer::Settle()
 {
-    while (!doomed_.empty() || !dirty_.empty()) {
-        while (!doomed_.empty()) {
-            auto [id, reason] = std::move(doomed_.back());
-            doomed_.pop_back();
-            Close(id, reason, true);
-        }
-        std::vector<TConnId> dirty;
-        dirty.swap(dirty_);
-        for (TConnId id : dirty) {
-            TLobbyConnection* c = Find(id);
-            if (!c)
-                continue;
-            c->dirty = false;
-            if (c->closing)
-                continue;
-            bool blocked;
-            std::string error;
-            if (!c->Flush(blocked, error))
-                Doom(*c, error);
-            else if (blocked && !c->waitingWrite)
-                WaitWrite(*c);
-        }
+    // What is queued goes out before the doomed are closed: closing tells
+    // everyone of each departure, and must not hold up what was already on
+    // its way. Whatever that brings waits for a turn of its own, behind the
+    // handlers already due, so a crowd leaving at once is told in rounds.
+    std::vector<TConnId> dirty;
+    dirty.swap(dirty_);
+    for (TConnId id : dirty) {
+        TLobbyConnection* c = Find(id);
+        if (!c)
+            continue;
+        c->dirty = false;
+        if (c->closing)
+            continue;
+        bool blocked;
+        std::string error;
+        if (!c->Flush(blocked, error))
+            Doom(*c, error);
+        else if (blocked && !c->waitingWrite)
+            WaitWrite(*c);
     }
+    std::vector<std::pair<TConnId, std::string>> doomed;
+    doomed.swap(doomed_);
+    for (auto& [id, reason] : doomed)
+        Close(id, reason, true);
+    if (!dirty_.empty() || !doomed_.empty())
+        ScheduleSettle();
 }
 
 // --- closing -------------------------------------------------------------------

@@ -54,8 +54,8 @@ private:
     void TrimAfterCrowd();
     // Ends a connection inside the current event; Settle() closes it.
     void Doom(TLobbyConnection& c, const std::string& reason);
-    // Closes doomed connections and writes every queue that grew; repeated
-    // until nothing is left, since both can cause the other.
+    // Writes every queue that grew, then closes the doomed connections;
+    // again in a later turn while either brought more of the other.
     void Settle();
     void ScheduleSettle();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
