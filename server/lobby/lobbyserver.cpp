@@ -17,6 +17,11 @@ constexpr std::size_t kReadChunk = 16 * 1024;
 char gReadBuffer[kReadChunk];
 // Frames handled for one connection before the others have their turn.
 constexpr std::size_t kFramesPerTurn = 16;
+// Queues written and connections closed in one turn, so that a crowd
+// arriving or leaving at once (each told to every player) is handled in
+// rounds with the others' events between them.
+constexpr std::size_t kWritesPerTurn = 256;
+constexpr std::size_t kClosesPerTurn = 16;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
 
@@ -398,8 +403,9 @@ void TLobbyServer::Settle()
     // everyone of each departure, and must not hold up what was already on
     // its way. Whatever that brings waits for a turn of its own, behind the
     // handlers already due, so a crowd leaving at once is told in rounds.
-    std::vector<TConnId> dirty;
-    dirty.swap(dirty_);
+    const std::size_t writes = std::min(dirty_.size(), kWritesPerTurn);
+    std::vector<TConnId> dirty(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
+    dirty_.erase(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
     for (TConnId id : dirty) {
         TLobbyConnection* c = Find(id);
         if (!c)
@@ -415,7 +421,9 @@ void TLobbyServer::Settle()
             WaitWrite(*c);
     }
     std::vector<std::pair<TConnId, std::string>> doomed;
-    doomed.swap(doomed_);
+    const std::size_t n = std::min(doomed_.size(), kClosesPerTurn);
+    doomed.assign(std::make_move_iterator(doomed_.begin()), std::make_move_iterator(doomed_.begin() + n));
+    doomed_.erase(doomed_.begin(), doomed_.begin() + std::ptrdiff_t(n));
     for (auto& [id, reason] : doomed)
         Close(id, reason, true);
     if (!dirty_.empty() || !doomed_.empty())
