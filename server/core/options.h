@@ -30,7 +30,7 @@ struct TLobbyLimits {
     uint32_t frameBurst = 40;                // ... at once
     uint32_t inputFloodMs = 5000;            // over the input budget this long without a pause: dropped
     uint32_t badFrames = 10;                 // malformed frames before a connection is dropped
-    uint32_t logLines = 30;                  // log lines about one connection a minute (the rest counted)
+    uint32_t logLines = 30;                  // log lines a minute about a player, or an address's unnamed (the rest counted)
     bool floodLimit = true;                  // the rate limits above apply (off only for load tests)
 };
 
