@@ -11,9 +11,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 
 uint64_t NowNs()
 {
@@ -28,6 +33,49 @@ void RaiseFileLimit()
         lim.rlim_cur = lim.rlim_max;
         setrlimit(RLIMIT_NOFILE, &lim);
     }
+}
+
+TProcStat ReadProc(int pid)
+{
+    TProcStat s;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream in(text.substr(close + 2));
+        std::string field;
+        unsigned long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && in >> field; ++i) {
+            if (i == 14)
+                utime = std::stoul(field);
+            if (i == 15)
+                stime = std::stoul(field);
+        }
+        s.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            s.hwmKb = std::atol(line.c_str() + 6);
+        if (line.rfind("VmRSS:", 0) == 0)
+            s.rssKb = std::atol(line.c_str() + 6);
+    }
+    if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (readdir(d))
+            ++s.fds;
+        closedir(d);
+        s.fds -= 2;
+    }
+    return s;
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
 }
 
 TLoadClients::TLoadClients(TProto proto, uint16_t port) : proto_(proto), port_(port)
@@ -45,11 +93,20 @@ TLoadClients::~TLoadClients()
     close(epoll_);
 }
 
-int TLoadClients::Open()
+int TLoadClients::Open(const char* from)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &local.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port_);
@@ -201,6 +258,8 @@ void TLoadClients::ParseLobby(TLoadConn& c)
         if (c.in.size() - at - 4 < len)
             break;
         uint8_t type = len > 8 ? uint8_t((p[4 + 8] ^ key9_) - 32) : 0xFF;
+        if (type < c.types.size())
+            ++c.types[type];
         if (type == cmPlayer) {
             ++c.players;
             if (!c.named) {

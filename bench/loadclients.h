@@ -3,6 +3,7 @@
 // with the keystream), so the generator stays cheaper than the server.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,6 +21,7 @@ struct TLoadConn {
     long chats = 0;           // lobby: cmChat frames; irc: PRIVMSG lines
     bool named = false;       // lobby: own index learnt; irc: end of NAMES (366)
     bool registered = false;  // irc: 001 seen
+    std::array<long, 17> types{};   // lobby: frames received, by type
     std::string nick;
     // Called with the text of every chat line when set (deciphered in full).
     std::function<void(const std::string&)> onChat;
@@ -30,11 +32,14 @@ public:
     TLoadClients(TProto proto, uint16_t port);
     ~TLoadClients();
 
-    // Opens one connection (blocking connect on loopback); -1 on failure.
-    int Open();
+    // Opens one connection (blocking connect on loopback), from `from`
+    // (a loopback address) when given; -1 on failure.
+    int Open(const char* from = nullptr);
     // Sends the name (lobby) or registration (IRC) of connection i.
     void Name(int i, const std::string& nick);
     void SendChat(int i, const std::string& text);
+    // Bytes as they are (frames already built).
+    void SendRaw(int i, const std::string& bytes) { Write(conns_[std::size_t(i)], bytes); }
     void CloseAll();
     // Handles socket events for up to `ms` milliseconds.
     void Pump(int ms);
@@ -63,3 +68,15 @@ private:
 uint64_t NowNs();
 // Raises the descriptor limit to the hard limit.
 void RaiseFileLimit();
+
+// What /proc tells of a process: CPU time used, memory, open descriptors.
+struct TProcStat {
+    double cpuSeconds = 0;
+    long hwmKb = 0;
+    long rssKb = 0;
+    int fds = 0;
+};
+TProcStat ReadProc(int pid);
+
+// The value below which a share `p` of the samples lies (0 when none).
+double Percentile(std::vector<double> v, double p);

@@ -36,61 +36,11 @@ constexpr int kSenders = 20;
 constexpr int kLines = 50;
 constexpr int kLineIntervalMs = 20;
 
-struct TProcStat {
-    double cpuSeconds = 0;
-    long hwmKb = 0;
-    long rssKb = 0;
-    int fds = 0;
-};
-
-TProcStat ReadProc(pid_t pid)
-{
-    TProcStat s;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t close = text.rfind(')');
-    if (close != std::string::npos) {
-        std::istringstream in(text.substr(close + 2));
-        std::string field;
-        unsigned long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && in >> field; ++i) {
-            if (i == 14)
-                utime = std::stoul(field);
-            if (i == 15)
-                stime = std::stoul(field);
-        }
-        s.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    }
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            s.hwmKb = std::atol(line.c_str() + 6);
-        if (line.rfind("VmRSS:", 0) == 0)
-            s.rssKb = std::atol(line.c_str() + 6);
-    }
-    if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (readdir(d))
-            ++s.fds;
-        closedir(d);
-        s.fds -= 2;
-    }
-    return s;
-}
-
 uint64_t TimestampOf(const std::string& text)
 {
     std::size_t colon = text.find(": ");
     std::size_t at = colon == std::string::npos ? 0 : colon + 2;
     return std::strtoull(text.c_str() + at, nullptr, 10);
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
 }
 
 uint16_t FreePort()

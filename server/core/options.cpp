@@ -49,19 +49,47 @@ std::string UsageText()
            + std::to_string(d.lobbyPort) + ")\n"
            "  --max-frame BYTES        largest frame a client may send (default "
            + std::to_string(l.maxFrame) + ")\n"
-           "  --send-queue BYTES       bytes queued towards one client before it is dropped (default "
+           "  --send-queue BYTES       bytes of chat and notices queued towards one client before it is\n"
+           "                           dropped; player and game records are not counted (default "
            + std::to_string(l.sendQueue) + ")\n"
+           "  --send-wait MS           how long a frame may wait towards a client before it is dropped\n"
+           "                           as a slow reader (default " + std::to_string(l.sendWaitMs) + ")\n"
            "  --name-deadline MS       time to send a name after connecting (default "
            + std::to_string(l.nameDeadlineMs) + ")\n"
            "  --keepalive MS           keep-alive period; two silent periods drop a client (default "
            + std::to_string(l.keepAliveMs) + ")\n"
            "  --per-address N          connections from one address, 0 = no limit (default "
            + std::to_string(l.perAddress) + ")\n"
-           "  --max-clients N          connections in all (default " + std::to_string(l.maxClients) + ")\n"
-           "  --chat-rate LINES        chat lines per second per player (default 1)\n"
+           "  --max-clients N          connections in all; when full, a newcomer takes the place of the\n"
+           "                           oldest connection without a name (default " + std::to_string(l.maxClients) + ")\n"
+           "  --chat-rate LINES        chat lines, private messages and invitations per second per player\n"
+           "                           (default 1)\n"
            "  --chat-burst LINES       chat lines a player may send at once (default "
            + std::to_string(l.chatBurst) + ")\n"
-           "  --no-flood-limit         do not limit chat lines (for load tests)\n"
+           "  --action-rate N          renames, host, join, leave, kick and start requests per second\n"
+           "                           per player (default 2)\n"
+           "  --action-burst N         such requests a player may send at once (default "
+           + std::to_string(l.actionBurst) + ")\n"
+           "  --inbox-rate N           private messages and invitations one player is sent per second,\n"
+           "                           from all senders together (default 2)\n"
+           "  --inbox-burst N          ... at once (default " + std::to_string(l.inboxBurst) + ")\n"
+           "  --max-text BYTES         longest chat line or private message (default "
+           + std::to_string(l.maxText) + ")\n"
+           "  --input-rate BYTES       bytes per second read from one connection (default "
+           + std::to_string(l.inputRate) + ")\n"
+           "  --input-burst BYTES      bytes read from one connection at once (default "
+           + std::to_string(l.inputBurst) + ")\n"
+           "  --frame-rate N           frames per second handled for one connection (default 20)\n"
+           "  --frame-burst N          frames handled for one connection at once (default "
+           + std::to_string(l.frameBurst) + ")\n"
+           "  --input-flood MS         a client that stays over its input budget this long is dropped\n"
+           "                           (default " + std::to_string(l.inputFloodMs) + ")\n"
+           "  --bad-frames N           malformed frames before a connection is dropped (default "
+           + std::to_string(l.badFrames) + ")\n"
+           "  --log-lines N            log lines a minute about one player, or about the connections\n"
+           "                           without a name from one address; the rest are counted (default "
+           + std::to_string(l.logLines) + ")\n"
+           "  --no-flood-limit         do not limit chat lines, requests, messages or input (for load tests)\n"
            "Message of the day:\n"
            "  --http-port N            web port for /motd.asp and /redirect.asp, 0 for any free port (default "
            + std::to_string(m.httpPort) + ")\n"
@@ -124,6 +152,32 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             l.chatRate = ReadRate(a, value());
         else if (a == "--chat-burst")
             l.chatBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--action-rate")
+            l.actionRate = ReadRate(a, value());
+        else if (a == "--action-burst")
+            l.actionBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--inbox-rate")
+            l.inboxRate = ReadRate(a, value());
+        else if (a == "--inbox-burst")
+            l.inboxBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--max-text")
+            l.maxText = ReadCount(a, value(), 1, 64 * 1024);
+        else if (a == "--input-rate")
+            l.inputRate = ReadCount(a, value(), 64, 1u << 30);
+        else if (a == "--input-burst")
+            l.inputBurst = ReadCount(a, value(), 64, 1u << 30);
+        else if (a == "--frame-rate")
+            l.frameRate = ReadRate(a, value());
+        else if (a == "--frame-burst")
+            l.frameBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--input-flood")
+            l.inputFloodMs = ReadCount(a, value(), 10, 86'400'000);
+        else if (a == "--bad-frames")
+            l.badFrames = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--log-lines")
+            l.logLines = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--send-wait")
+            l.sendWaitMs = ReadCount(a, value(), 10, 86'400'000);
         else if (a == "--no-flood-limit")
             l.floodLimit = false;
         else if (a == "--http-port")

@@ -8,14 +8,30 @@
 
 struct TLobbyLimits {
     uint32_t maxFrame = 8 * 1024;            // bytes of one enciphered frame
-    std::size_t sendQueue = 256 * 1024;      // bytes queued towards one client
+    // Bytes of chat lines, notices and other frames waiting towards one
+    // client. The lobby's player and game records are not counted: a client
+    // has at most one of each waiting, so they are bounded by the lobby.
+    std::size_t sendQueue = 1024 * 1024;
+    uint32_t sendWaitMs = 30'000;            // how long a frame may wait towards a client
     uint32_t nameDeadlineMs = 60'000;        // from connecting to a name
     uint32_t keepAliveMs = 60'000;           // cmPing period; silent for two periods = dropped
     uint32_t perAddress = 64;                // connections from one address (0 = no limit)
     uint32_t maxClients = 5000;              // connections in all
     double chatRate = 1.0;                   // chat lines per second refilled
     uint32_t chatBurst = 10;                 // chat lines allowed at once
-    bool floodLimit = true;                  // the chat token bucket is applied
+    double actionRate = 2.0;                 // renames, hosting, joining, leaving, kicks, starts a second
+    uint32_t actionBurst = 10;               // ... allowed at once
+    double inboxRate = 2.0;                  // private messages and invitations one player is sent a second
+    uint32_t inboxBurst = 10;                // ... at once, from all senders together
+    uint32_t maxText = 500;                  // bytes of a chat line or private message
+    uint32_t inputRate = 8 * 1024;           // bytes a second read from one connection
+    uint32_t inputBurst = 32 * 1024;         // ... at once
+    double frameRate = 20.0;                 // frames a second handled for one connection
+    uint32_t frameBurst = 40;                // ... at once
+    uint32_t inputFloodMs = 5000;            // over the input budget this long without a pause: dropped
+    uint32_t badFrames = 10;                 // malformed frames before a connection is dropped
+    uint32_t logLines = 30;                  // log lines a minute about a player, or an address's unnamed (the rest counted)
+    bool floodLimit = true;                  // the rate limits above apply (off only for load tests)
 };
 
 // The message-of-the-day service.

@@ -1,14 +1,14 @@
-// One client's socket with its receive tail and its bounded send queue.
-// Reads and writes are non-blocking and driven by readiness waits, so an
-// idle connection holds no read buffer of its own.
+// One client's socket with the bytes read but not yet handled, its input
+// budget and its send queue. Reads and writes are non-blocking and driven by
+// readiness waits, so an idle connection holds no buffer of its own.
 #pragma once
 
-#include "lobbymaster.h"
+#include "ratelimit.h"
+#include "sendqueue.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
 
-#include <vector>
 #include <string>
 
 class TLobbyConnection {
@@ -19,20 +19,24 @@ public:
     const std::string& Address() const { return address_; }
     boost::asio::ip::tcp::socket& Socket() { return socket_; }
 
-    // The incomplete frame at the end of what was read so far.
-    std::string& ReceiveTail() { return tail_; }
+    // Bytes read and not handled yet: frames held back by the input budget
+    // or the work bound of one turn, and the start of an incomplete frame.
+    std::string& Input() { return input_; }
 
-    // Queues a frame; false when that would pass `limit` queued bytes.
-    bool Queue(const TFrame& frame, std::size_t limit);
-    // Writes as much of the queue as the socket takes. False on a socket
-    // error (`error` says which); `blocked` when bytes are left over.
+    TSendQueue& Output() { return output_; }
+    // Writes as much of the send queue as the socket takes. False on a
+    // socket error (`error` says which); `blocked` when bytes are left over.
     bool Flush(bool& blocked, std::string& error);
-    std::size_t Queued() const { return queued_; }
-    // Lets the queue pass its limit by `bytes` until it has been written out.
-    void Reserve(std::size_t bytes) { reserved_ += bytes; }
+
+    // What the client may make the server read and handle: bytes and
+    // frames, each a rate with a burst.
+    TTokenBucket inputBytes;
+    TTokenBucket inputFrames;
 
     bool waitingRead = false;
     bool waitingWrite = false;
+    bool paused = false;      // over its input budget: not read until it has refilled
+    uint64_t floodSince = 0;  // first paused since its socket was last found empty (0: not)
     bool dirty = false;       // frames queued since the last flush
     bool closing = false;     // to be closed once the current event is done
 
@@ -40,10 +44,6 @@ private:
     TConnId id_;
     boost::asio::ip::tcp::socket socket_;
     std::string address_;
-    std::string tail_;
-    std::vector<TFrame> queue_;    // frames from head_ on are still to write
-    std::size_t head_ = 0;
-    std::size_t frontSent_ = 0;    // bytes of queue_[head_] already written
-    std::size_t queued_ = 0;       // bytes still to write
-    std::size_t reserved_ = 0;     // allowed above the limit until drained
+    std::string input_;
+    TSendQueue output_;
 };

@@ -67,7 +67,7 @@ TFrame MakeFrame(uint8_t type, std::string param)
 }
 
 TLobbyMaster::TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog log, uint64_t nowMs)
-    : limits_(limits), out_(out), log_(std::move(log)), nextPing_(nowMs + limits.keepAliveMs)
+    : limits_(limits), out_(out), log_(std::move(log)), now_(nowMs), nextPing_(nowMs + limits.keepAliveMs)
 {
     players_.resize(1);
     games_.resize(1);
@@ -75,12 +75,9 @@ TLobbyMaster::TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog l
 
 // --- connections ---------------------------------------------------------------
 
-bool TLobbyMaster::Admit(const std::string& address, std::string& why) const
+bool TLobbyMaster::Admit(const std::string& address, uint64_t nowMs, std::string& why)
 {
-    if (clients_.size() >= limits_.maxClients) {
-        why = "The lobby is full, please try again later.";
-        return false;
-    }
+    now_ = nowMs;
     if (limits_.perAddress != 0) {
         auto it = perAddress_.find(address);
         if (it != perAddress_.end() && it->second >= limits_.perAddress) {
@@ -88,21 +85,43 @@ bool TLobbyMaster::Admit(const std::string& address, std::string& why) const
             return false;
         }
     }
+    if (clients_.size() < limits_.maxClients)
+        return true;
+    if (unnamed_.empty()) {
+        why = "The lobby is full, please try again later.";
+        return false;
+    }
+    // A crowd that never says who it is must not keep players out: the
+    // oldest of it makes room.
+    DropClient(unnamed_.begin()->second, "replaced by a newcomer, the lobby being full");
     return true;
 }
 
 void TLobbyMaster::Connected(TConnId conn, const std::string& address, uint64_t nowMs)
 {
+    now_ = nowMs;
     TClient& c = clients_[conn];
     c.address = address;
-    c.connectedAt = c.lastHeard = c.refilledAt = nowMs;
-    c.tokens = limits_.chatBurst;
+    c.connectedAt = c.lastHeard = nowMs;
+    c.chat = TTokenBucket(limits_.chatRate, limits_.chatBurst, nowMs);
+    c.actions = TTokenBucket(limits_.actionRate, limits_.actionBurst, nowMs);
+    c.log = TLogBudget(limits_.logLines, nowMs);
+    unnamed_.emplace(nowMs, conn);
     ++perAddress_[address];
+    LogAbout(conn, "connection " + Num(conn) + " from " + address);
 }
 
 void TLobbyMaster::Disconnected(TConnId conn, const std::string& reason)
 {
     Forget(conn, reason);
+    if (clients_.empty())
+        ReleaseEmptyLobby();
+}
+
+void TLobbyMaster::DropClient(TConnId conn, const std::string& reason)
+{
+    Forget(conn, reason);
+    out_.Drop(conn, reason);
     if (clients_.empty())
         ReleaseEmptyLobby();
 }
@@ -117,6 +136,7 @@ void TLobbyMaster::ReleaseEmptyLobby()
     std::set<int32_t>().swap(freeGames_);
     std::unordered_map<std::string, int32_t>().swap(names_);
     std::unordered_map<TConnId, TClient>().swap(clients_);
+    std::set<std::pair<uint64_t, TConnId>>().swap(unnamed_);
     std::unordered_map<std::string, uint32_t>().swap(perAddress_);
 }
 
@@ -131,22 +151,30 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
     if (pa != perAddress_.end() && --pa->second == 0)
         perAddress_.erase(pa);
     if (c.player == 0) {
-        log_("connection " + Num(conn) + " from " + c.address + " closed: " + reason);
+        unnamed_.erase({c.connectedAt, conn});
+        std::string line = "connection " + Num(conn) + " from " + c.address + " closed: " + reason;
+        if (PassForAddress(c.address, line))
+            log_(line);
         return;
     }
     int32_t p = c.player;
-    log_("player " + Describe(p) + " left: " + reason);
+    std::string line = "player " + Describe(p) + " left: " + reason;
+    c.log.Last(line);
+    log_(line);
     if (players_[p].rec.hostedGame != 0)
         CloseGame(players_[p].rec.hostedGame);
     else
         LeaveGame(p);
     for (TGame& g : games_)
         g.invited.erase(p);
+    for (TPlayer& other : players_)
+        other.toldFull.erase(p);
     names_.erase(players_[p].rec.Name());
     players_[p].rec.active = 0;
     players_[p].rec.hostPlayer = 0;
     players_[p].rec.hostedGame = 0;
     players_[p].conn = 0;
+    players_[p].toldFull.clear();
     AnnouncePlayer(p);
     BroadcastRefresh();
     freePlayers_.insert(p);
@@ -154,6 +182,7 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
 
 void TLobbyMaster::Tick(uint64_t nowMs)
 {
+    now_ = nowMs;
     std::vector<std::pair<TConnId, std::string>> drops;
     for (auto& [conn, c] : clients_) {
         if (c.player == 0 && nowMs - c.connectedAt >= limits_.nameDeadlineMs)
@@ -161,42 +190,74 @@ void TLobbyMaster::Tick(uint64_t nowMs)
         else if (nowMs - c.lastHeard >= 2ull * limits_.keepAliveMs)
             drops.emplace_back(conn, "silent for two keep-alive periods");
     }
-    for (auto& [conn, reason] : drops) {
-        out_.Drop(conn, reason);
-        Forget(conn, reason);
-    }
+    for (auto& [conn, reason] : drops)
+        DropClient(conn, reason);
+    ForgetRestedAddresses();
     if (nowMs >= nextPing_) {
         nextPing_ = nowMs + limits_.keepAliveMs;
         TFrame ping = MakeFrame(cmPing, {});
         for (auto& entry : clients_)
-            out_.Send(entry.first, ping);
+            out_.Send(entry.first, ping, {});
     }
+}
+
+void TLobbyMaster::BadFrame(TConnId conn, const std::string& error, uint64_t nowMs)
+{
+    now_ = nowMs;
+    auto it = clients_.find(conn);
+    if (it == clients_.end())
+        return;
+    TClient& c = it->second;
+    c.lastHeard = nowMs;
+    if (++c.badFrames >= limits_.badFrames) {
+        DropClient(conn, Num(c.badFrames) + " malformed frames, the last a " + error);
+        return;
+    }
+    // The first tells what is wrong; the count goes with the connection's last line.
+    if (c.badFrames == 1)
+        LogAbout(conn, "connection " + Num(conn) + ": dropped a " + error);
 }
 
 // --- records -------------------------------------------------------------------
 
 void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
 {
+    now_ = nowMs;
     auto it = clients_.find(conn);
     if (it == clients_.end())
         return;
     TClient& c = it->second;
     c.lastHeard = nowMs;
-    if (r.type == cmNameWanted) {
-        HandleName(conn, c, r);
+    if (c.player == 0) {
+        // Nothing but a name and pongs before naming.
+        if (r.type == cmNameWanted)
+            HandleName(conn, c, r);
         return;
     }
-    if (c.player == 0)
-        return;   // nothing but a name and pongs before naming
     switch (r.type) {
+    case cmNameWanted:
+    case cmHost:
+    case cmJoin:
+    case cmLeave:
+    case cmKick:
+    case cmStart:
+        // Each of these is told to every player: a few a second at most.
+        if (!TakeActionToken(c))
+            return;
+        break;
+    default:
+        break;
+    }
+    switch (r.type) {
+    case cmNameWanted: HandleName(conn, c, r); break;
     case cmHost: HandleHost(c, r); break;
     case cmJoin: HandleJoin(c, r); break;
     case cmLeave: HandleLeave(c); break;
     case cmKick: HandleKick(c, r); break;
     case cmInvite: HandleInvite(c, r); break;
     case cmStart: HandleStart(c, r); break;
-    case cmChat: HandleChat(c, r, nowMs); break;
-    case cmPrivMsg: HandlePrivMsg(c, r, nowMs); break;
+    case cmChat: HandleChat(c, r); break;
+    case cmPrivMsg: HandlePrivMsg(c, r); break;
     default: break;   // cmPong and anything a client has no business sending
     }
 }
@@ -235,14 +296,14 @@ void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name
     std::string old = players_[p].rec.Name();
     if (old == name) {
         // Its own name again: it keeps its index and hears its record again.
-        out_.Send(conn, PlayerFrame(p));
-        SendToConn(conn, cmRefresh, {});
+        out_.Send(conn, PlayerFrame(p), {TSlot::Player, p});
+        out_.Send(conn, MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0});
         return;
     }
     names_.erase(old);
     names_[name] = p;
     players_[p].rec.SetName(name);
-    log_("player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
+    LogPlayer(p, "player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
     AnnouncePlayer(p);
     BroadcastRefresh();
 }
@@ -259,8 +320,10 @@ void TLobbyMaster::JoinLobby(TConnId conn, TClient& c, const std::string& name)
     pl.rec.SetAddress(c.address);
     pl.rec.ping = 9999;
     c.player = p;
+    unnamed_.erase({c.connectedAt, conn});
     names_[name] = p;
-    log_("player " + Describe(p) + " named, from " + c.address);
+    pl.inbox = TTokenBucket(limits_.inboxRate, limits_.inboxBurst, now_);
+    LogPlayer(p, "player " + Describe(p) + " named, from " + c.address);
 
     AnnouncePlayer(p, p);
     BroadcastRefresh(p);
@@ -270,22 +333,15 @@ void TLobbyMaster::JoinLobby(TConnId conn, TClient& c, const std::string& name)
 void TLobbyMaster::SendWholeLobby(TConnId conn)
 {
     // The newcomer gets the whole lobby, itself included, then rebuilds its
-    // list. That can be more than the send queue holds in a big lobby, so it
-    // is reserved beyond the limit: only what comes on top counts.
-    std::vector<TFrame> state;
-    std::size_t bytes = 0;
+    // list. Each is a record in its slot, so however big the lobby, nothing
+    // of it counts as a burst against the newcomer.
     for (std::size_t i = 1; i < players_.size(); ++i)
         if (players_[i].rec.active)
-            state.push_back(PlayerFrame(int32_t(i)));
+            out_.Send(conn, PlayerFrame(int32_t(i)), {TSlot::Player, int32_t(i)});
     for (std::size_t g = 1; g < games_.size(); ++g)
         if (games_[g].rec.active)
-            state.push_back(GameFrame(int32_t(g)));
-    state.push_back(MakeFrame(cmRefresh, {}));
-    for (const TFrame& f : state)
-        bytes += f->size();
-    out_.Reserve(conn, bytes);
-    for (const TFrame& f : state)
-        out_.Send(conn, f);
+            out_.Send(conn, GameFrame(int32_t(g)), {TSlot::Game, int32_t(g)});
+    out_.Send(conn, MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0});
 }
 
 void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
@@ -307,7 +363,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
             Refuse(p, "You can only change the settings of the game you host.");
             return;
         }
-        log_("game " + Num(g) + " changed by " + Describe(p) + ": '" + name + "'");
+        LogPlayer(p, "game " + Num(g) + " changed by " + Describe(p) + ": '" + name + "'");
     } else {
         if (pl.rec.hostedGame != 0) {
             Refuse(p, "You already host a game.");
@@ -322,7 +378,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
         games_[g].rec.index = g;
         games_[g].rec.hostPlayer = p;
         pl.rec.hostedGame = g;
-        log_("game " + Num(g) + " '" + name + "' hosted by " + Describe(p));
+        LogPlayer(p, "game " + Num(g) + " '" + name + "' hosted by " + Describe(p));
     }
     GameRecord& gr = games_[g].rec;
     gr.SetName(name);
@@ -365,7 +421,7 @@ void TLobbyMaster::HandleJoin(TClient& c, const LobbyRecord& r)
         LeaveGame(p);
     game.invited.erase(p);
     pl.rec.hostPlayer = game.rec.hostPlayer;
-    log_("player " + Describe(p) + " joined game " + Num(g));
+    LogPlayer(p, "player " + Describe(p) + " joined game " + Num(g));
     AnnouncePlayer(p);
     BroadcastRefresh();
 }
@@ -396,7 +452,7 @@ void TLobbyMaster::HandleKick(TClient& c, const LobbyRecord& r)
         return;
     }
     games_[g].invited.erase(who);
-    log_("player " + Describe(who) + " kicked from game " + Num(g) + " by " + Describe(p));
+    LogPlayer(p, "player " + Describe(who) + " kicked from game " + Num(g) + " by " + Describe(p));
     LeaveGame(who);
     Refuse(who, "You have been kicked from " + games_[g].rec.Name() + ".");
     BroadcastRefresh();
@@ -420,13 +476,16 @@ void TLobbyMaster::HandleInvite(TClient& c, const LobbyRecord& r)
         Refuse(p, "That player is already in your game.");
         return;
     }
-    if (game.rec.hostPlayer == p)
-        game.invited.insert(who);
-    else if (game.rec.inviteOnly) {
+    if (game.rec.hostPlayer != p && game.rec.inviteOnly) {
         Refuse(p, "Only the host can invite players to this game.");
         return;
     }
-    SendTo(who, MakeFrame(cmInvite, "\\whoto\\" + Num(p) + "\\whatto\\" + Num(g)));
+    if (!TakeChatToken(c))
+        return;
+    if (!DeliverTo(p, who, MakeFrame(cmInvite, "\\whoto\\" + Num(p) + "\\whatto\\" + Num(g))))
+        return;
+    if (game.rec.hostPlayer == p)
+        game.invited.insert(who);
 }
 
 void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
@@ -439,7 +498,7 @@ void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
     }
     bool start = Lenient(r.param, "start") != 0;
     games_[g].rec.state = start ? 1 : 0;
-    log_("game " + Num(g) + (start ? " started" : " finished"));
+    LogPlayer(p, "game " + Num(g) + (start ? " started" : " finished"));
     AnnounceGame(g);
     BroadcastRefresh();
     if (start) {
@@ -450,26 +509,58 @@ void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
     }
 }
 
-bool TLobbyMaster::TakeChatToken(TClient& c, uint64_t nowMs)
+bool TLobbyMaster::TakeChatToken(TClient& c)
 {
-    if (!limits_.floodLimit)
-        return true;
-    double refill = double(nowMs - c.refilledAt) * limits_.chatRate / 1000.0;
-    c.tokens = std::min(double(limits_.chatBurst), c.tokens + refill);
-    c.refilledAt = nowMs;
-    if (c.tokens >= 1.0) {
-        c.tokens -= 1.0;
-        c.warned = false;
+    if (!limits_.floodLimit || c.chat.Take(now_)) {
+        c.chatWarned = false;
         return true;
     }
-    if (!c.warned) {
-        c.warned = true;
+    if (!c.chatWarned) {
+        c.chatWarned = true;
         Refuse(c.player, "You are sending messages too fast; lines are being dropped.");
     }
     return false;
 }
 
-void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r, uint64_t nowMs)
+bool TLobbyMaster::TakeActionToken(TClient& c)
+{
+    if (!limits_.floodLimit || c.actions.Take(now_)) {
+        c.actionsWarned = false;
+        return true;
+    }
+    if (!c.actionsWarned) {
+        c.actionsWarned = true;
+        Refuse(c.player, "You are changing your name or game too fast; requests are being dropped.");
+    }
+    return false;
+}
+
+bool TLobbyMaster::DeliverTo(int32_t from, int32_t to, const TFrame& frame)
+{
+    TPlayer& target = players_[to];
+    if (limits_.floodLimit) {
+        // Quiet for long enough to fill up: a new flood tells its senders again.
+        if (target.inbox.Level(now_) >= limits_.inboxBurst)
+            target.toldFull.clear();
+        if (!target.inbox.Take(now_)) {
+            if (target.toldFull.insert(from).second)
+                Refuse(from, "That player is being sent too many messages just now; yours was not delivered.");
+            return false;
+        }
+    }
+    SendTo(to, frame);
+    return true;
+}
+
+bool TLobbyMaster::TextTooLong(int32_t p, const std::string& text)
+{
+    if (text.size() <= limits_.maxText)
+        return false;
+    Refuse(p, "That line is too long: at most " + Num(limits_.maxText) + " characters.");
+    return true;
+}
+
+void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
 {
     int32_t p = c.player;
     int32_t chan = Lenient(r.param, "chan");
@@ -484,13 +575,13 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r, uint64_t nowMs)
             return;
         }
     }
-    if (!TakeChatToken(c, nowMs))
+    if (!TakeChatToken(c) || TextTooLong(p, text))
         return;
     TFrame frame = MakeFrame(cmChat, "\\chan\\" + Num(chan != 0 ? 1 : 0) + "\\color\\"
                                          + Num(players_[p].color) + "\\text\\"
                                          + players_[p].rec.Name() + ": " + text);
     if (g == 0) {
-        Broadcast(frame);
+        Broadcast(frame, {});
         return;
     }
     int32_t host = games_[g].rec.hostPlayer;
@@ -501,7 +592,7 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r, uint64_t nowMs)
     }
 }
 
-void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r, uint64_t nowMs)
+void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r)
 {
     int32_t p = c.player;
     int32_t to = Lenient(r.param, "to", -1);
@@ -509,9 +600,10 @@ void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r, uint64_t nowM
         Refuse(p, "That player is no longer in the lobby.");
         return;
     }
-    if (!TakeChatToken(c, nowMs))
+    std::string text = LookupValue(r.param, "text");
+    if (!TakeChatToken(c) || TextTooLong(p, text))
         return;
-    SendTo(to, MakeFrame(cmPrivMsg, "\\to\\" + Num(p) + "\\text\\" + LookupValue(r.param, "text")));
+    DeliverTo(p, to, MakeFrame(cmPrivMsg, "\\to\\" + Num(p) + "\\text\\" + text));
 }
 
 // --- games ---------------------------------------------------------------------
@@ -520,10 +612,10 @@ void TLobbyMaster::CloseGame(int32_t g)
 {
     TGame& game = games_[g];
     int32_t host = game.rec.hostPlayer;
-    log_("game " + Num(g) + " '" + game.rec.Name() + "' closed");
+    LogPlayer(host, "game " + Num(g) + " '" + game.rec.Name() + "' closed");
     game.rec.active = 0;
     game.invited.clear();
-    Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)));
+    Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)), {TSlot::GameGone, g});
     for (std::size_t i = 1; i < players_.size(); ++i) {
         PlayerRecord& pr = players_[i].rec;
         if (pr.active && pr.hostPlayer == host && int32_t(i) != host) {
@@ -543,7 +635,7 @@ void TLobbyMaster::LeaveGame(int32_t p)
     PlayerRecord& pr = players_[p].rec;
     if (pr.hostPlayer == 0)
         return;
-    log_("player " + Describe(p) + " left the game of player " + Num(pr.hostPlayer));
+    LogPlayer(p, "player " + Describe(p) + " left the game of player " + Num(pr.hostPlayer));
     pr.hostPlayer = 0;
     AnnouncePlayer(p);
 }
@@ -580,15 +672,15 @@ int32_t TLobbyMaster::MembersOf(int32_t g) const
 
 // --- sending -------------------------------------------------------------------
 
-void TLobbyMaster::SendTo(int32_t player, const TFrame& frame)
+void TLobbyMaster::SendTo(int32_t player, const TFrame& frame, TSlot slot)
 {
     if (IsPlayer(player))
-        out_.Send(players_[player].conn, frame);
+        out_.Send(players_[player].conn, frame, slot);
 }
 
 void TLobbyMaster::SendToConn(TConnId conn, uint8_t type, std::string param)
 {
-    out_.Send(conn, MakeFrame(type, std::move(param)));
+    out_.Send(conn, MakeFrame(type, std::move(param)), {});
 }
 
 void TLobbyMaster::Refuse(int32_t player, const std::string& why)
@@ -596,16 +688,16 @@ void TLobbyMaster::Refuse(int32_t player, const std::string& why)
     SendTo(player, MakeFrame(cmMessage, "\\message\\" + why));
 }
 
-void TLobbyMaster::Broadcast(const TFrame& frame, int32_t except)
+void TLobbyMaster::Broadcast(const TFrame& frame, TSlot slot, int32_t except)
 {
     for (std::size_t i = 1; i < players_.size(); ++i)
         if (players_[i].rec.active && int32_t(i) != except)
-            out_.Send(players_[i].conn, frame);
+            out_.Send(players_[i].conn, frame, slot);
 }
 
-void TLobbyMaster::AnnouncePlayer(int32_t p, int32_t except) { Broadcast(PlayerFrame(p), except); }
-void TLobbyMaster::AnnounceGame(int32_t g) { Broadcast(GameFrame(g)); }
-void TLobbyMaster::BroadcastRefresh(int32_t except) { Broadcast(MakeFrame(cmRefresh, {}), except); }
+void TLobbyMaster::AnnouncePlayer(int32_t p, int32_t except) { Broadcast(PlayerFrame(p), {TSlot::Player, p}, except); }
+void TLobbyMaster::AnnounceGame(int32_t g) { Broadcast(GameFrame(g), {TSlot::Game, g}); }
+void TLobbyMaster::BroadcastRefresh(int32_t except) { Broadcast(MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0}, except); }
 
 TFrame TLobbyMaster::PlayerFrame(int32_t p) const
 {
@@ -620,4 +712,40 @@ TFrame TLobbyMaster::GameFrame(int32_t g) const
 std::string TLobbyMaster::Describe(int32_t p) const
 {
     return Num(p) + " '" + players_[p].rec.Name() + "'";
+}
+
+void TLobbyMaster::LogAbout(TConnId conn, std::string line)
+{
+    auto it = clients_.find(conn);
+    if (it == clients_.end())
+        log_(line);
+    else if (it->second.player == 0 ? PassForAddress(it->second.address, line) : it->second.log.Pass(line, now_))
+        log_(line);
+}
+
+bool TLobbyMaster::PassForAddress(const std::string& address, std::string& line)
+{
+    auto it = addressLog_.try_emplace(address, limits_.logLines, now_).first;
+    return it->second.Pass(line, now_);
+}
+
+void TLobbyMaster::ForgetRestedAddresses()
+{
+    for (auto it = addressLog_.begin(); it != addressLog_.end();) {
+        if (!it->second.Rested(now_)) {
+            ++it;
+            continue;
+        }
+        if (it->second.HeldBack() != 0) {
+            std::string line = "connections from " + it->first + " quiet again";
+            it->second.Last(line);
+            log_(line);
+        }
+        it = addressLog_.erase(it);
+    }
+}
+
+void TLobbyMaster::LogPlayer(int32_t p, std::string line)
+{
+    LogAbout(players_[p].conn, std::move(line));
 }

@@ -1,34 +1,28 @@
 // The lobby master's rules, apart from any socket: players and their names
 // and indices, games, chat, private messages, invitations, keep-alive and
-// the per-client limits. The I/O layer feeds it decoded records and carries
-// out what it asks through TLobbyOutput.
+// the per-client limits. The I/O layer feeds it decoded records and the
+// time, and carries out what it asks through TLobbyOutput.
 #pragma once
 
 #include "lobby/protocol.h"
 #include "log.h"
 #include "options.h"
+#include "ratelimit.h"
+#include "sendqueue.h"
 
 #include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
-
-using TConnId = uint64_t;
-// A whole frame as it goes on the wire, shared by every receiver of a broadcast.
-using TFrame = std::shared_ptr<const std::string>;
 
 class TLobbyOutput {
 public:
     virtual ~TLobbyOutput() = default;
-    // Queue a frame towards a connection.
-    virtual void Send(TConnId conn, const TFrame& frame) = 0;
-    // The next `bytes` queued towards a connection are its start-up state
-    // (the whole lobby for a newcomer) and may pass the send-queue limit.
-    virtual void Reserve(TConnId conn, std::size_t bytes) {}
+    // Queue a frame towards a connection; `slot` says which record it is,
+    // if any (see TSendQueue).
+    virtual void Send(TConnId conn, const TFrame& frame, TSlot slot) = 0;
     // Close a connection the master has already forgotten.
     virtual void Drop(TConnId conn, const std::string& reason) = 0;
 };
@@ -42,9 +36,14 @@ public:
     TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog log, uint64_t nowMs);
 
     // May one more connection from `address` come in? Explains why not.
-    bool Admit(const std::string& address, std::string& why) const;
+    // When every place is taken, the oldest connection that has not sent a
+    // name makes room (it is dropped); a named player never does.
+    bool Admit(const std::string& address, uint64_t nowMs, std::string& why);
     void Connected(TConnId conn, const std::string& address, uint64_t nowMs);
     void Received(TConnId conn, const LobbyRecord& record, uint64_t nowMs);
+    // A frame from the connection that holds no record; a few are forgiven,
+    // then the connection is dropped.
+    void BadFrame(TConnId conn, const std::string& error, uint64_t nowMs);
     // The connection is gone (closed by the peer or by the I/O layer).
     void Disconnected(TConnId conn, const std::string& reason);
     // Keep-alive pings and the name and silence deadlines.
@@ -52,22 +51,29 @@ public:
 
     std::size_t ClientCount() const { return clients_.size(); }
     std::size_t PlayerCount() const { return names_.size(); }
+    // Entries of the player and game tables, in use or free: what the
+    // biggest crowd since the lobby was last empty made them grow to.
+    std::size_t TableEntries() const { return players_.size() + games_.size(); }
 
 private:
-    void ReleaseEmptyLobby();
     struct TClient {
         std::string address;
         uint64_t connectedAt = 0;
         uint64_t lastHeard = 0;
         int32_t player = 0;          // 0 until named
-        double tokens = 0;           // chat lines allowed now
-        uint64_t refilledAt = 0;
-        bool warned = false;
+        TTokenBucket chat;           // chat lines, private messages, invitations
+        TTokenBucket actions;        // requests that change the lobby
+        bool chatWarned = false;
+        bool actionsWarned = false;
+        uint32_t badFrames = 0;
+        TLogBudget log;              // once named; before, its address's budget serves
     };
     struct TPlayer {
         lobby::PlayerRecord rec;
         TConnId conn = 0;
         uint32_t color = 0;
+        TTokenBucket inbox;          // private messages and invitations it is sent
+        std::set<int32_t> toldFull;  // senders told, since it was last quiet, that it gets too many
     };
     struct TGame {
         lobby::GameRecord rec;
@@ -88,11 +94,21 @@ private:
     void HandleKick(TClient& c, const LobbyRecord& r);
     void HandleInvite(TClient& c, const LobbyRecord& r);
     void HandleStart(TClient& c, const LobbyRecord& r);
-    void HandleChat(TClient& c, const LobbyRecord& r, uint64_t nowMs);
-    void HandlePrivMsg(TClient& c, const LobbyRecord& r, uint64_t nowMs);
-    bool TakeChatToken(TClient& c, uint64_t nowMs);
+    void HandleChat(TClient& c, const LobbyRecord& r);
+    void HandlePrivMsg(TClient& c, const LobbyRecord& r);
+    // The sender's budgets: false (and the sender warned once) when spent.
+    bool TakeChatToken(TClient& c);
+    bool TakeActionToken(TClient& c);
+    // A private message or invitation for `to` within its inbox; otherwise
+    // the sender is told, once until `to` has been quiet again.
+    bool DeliverTo(int32_t from, int32_t to, const TFrame& frame);
+    bool TextTooLong(int32_t player, const std::string& text);
 
+    // Forgets the connection, then closes it. Whichever way a connection
+    // goes, the master forgets it and tidies up after the last one alike.
+    void DropClient(TConnId conn, const std::string& reason);
     void Forget(TConnId conn, const std::string& reason);
+    void ReleaseEmptyLobby();
     void CloseGame(int32_t game);
     void LeaveGame(int32_t player);
     int32_t GameOf(int32_t player) const;
@@ -100,23 +116,33 @@ private:
     bool IsGame(int32_t index) const;
     int32_t MembersOf(int32_t game) const;   // host included
 
-    void SendTo(int32_t player, const TFrame& frame);
+    void SendTo(int32_t player, const TFrame& frame, TSlot slot = {});
     void SendToConn(TConnId conn, uint8_t type, std::string param);
     void Refuse(int32_t player, const std::string& why);
-    void Broadcast(const TFrame& frame, int32_t except = 0);
+    void Broadcast(const TFrame& frame, TSlot slot, int32_t except = 0);
     void AnnouncePlayer(int32_t player, int32_t except = 0);
     void AnnounceGame(int32_t game);
     void BroadcastRefresh(int32_t except = 0);
     TFrame PlayerFrame(int32_t player) const;
     TFrame GameFrame(int32_t game) const;
     std::string Describe(int32_t player) const;
+    // A line about a connection or a player, within its log budget.
+    void LogAbout(TConnId conn, std::string line);
+    void LogPlayer(int32_t player, std::string line);
+    // Lines about connections without a name share their address's budget,
+    // so a client that connects again and again is a few lines a minute.
+    bool PassForAddress(const std::string& address, std::string& line);
+    void ForgetRestedAddresses();
 
     TLobbyLimits limits_;
     TLobbyOutput& out_;
     TLog log_;
+    uint64_t now_;                           // the time of the event being handled
     uint64_t nextPing_;
     std::unordered_map<TConnId, TClient> clients_;
+    std::set<std::pair<uint64_t, TConnId>> unnamed_;   // by the time they came
     std::unordered_map<std::string, uint32_t> perAddress_;
+    std::unordered_map<std::string, TLogBudget> addressLog_;
     std::vector<TPlayer> players_;           // by index; entry 0 unused
     std::set<int32_t> freePlayers_;          // inactive indices below players_.size()
     std::unordered_map<std::string, int32_t> names_;

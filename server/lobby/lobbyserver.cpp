@@ -11,9 +11,19 @@ using asio::ip::tcp;
 
 namespace {
 
-// Every readable socket is drained into this one buffer; only the incomplete
-// tail of a frame stays with the connection.
-char gReadBuffer[64 * 1024];
+// A turn of one connection reads at most this much, into this one buffer;
+// only what is not handled in the turn stays with the connection.
+constexpr std::size_t kReadChunk = 16 * 1024;
+char gReadBuffer[kReadChunk];
+// Frames handled for one connection before the others have their turn.
+constexpr std::size_t kFramesPerTurn = 16;
+// Queues written and connections closed in one turn, so that a crowd
+// arriving or leaving at once (each told to every player) is handled in
+// rounds with the others' events between them.
+constexpr std::size_t kWritesPerTurn = 256;
+constexpr std::size_t kClosesPerTurn = 16;
+// Lines a minute about connections refused at the door.
+constexpr uint32_t kRefusedLogLines = 60;
 
 } // namespace
 
@@ -24,8 +34,10 @@ TLobbyServer::TLobbyServer(asio::io_context& io, const TServerOptions& options, 
       acceptor_(io),
       tick_(io),
       acceptRetry_(io),
+      resume_(io),
       epoch_(std::chrono::steady_clock::now()),
-      master_(options.limits, *this, log_, 0)
+      master_(options.limits, *this, log_, 0),
+      refusedLog_(kRefusedLogLines, 0)
 {
 }
 
@@ -76,6 +88,7 @@ void TLobbyServer::Stop()
     acceptor_.close(ec);
     tick_.cancel();
     acceptRetry_.cancel();
+    resume_.cancel();
     std::vector<TConnId> ids;
     for (auto& entry : connections_)
         ids.push_back(entry.first);
@@ -112,8 +125,8 @@ void TLobbyServer::Accept()
         if (!e && remote.address().is_v6() && remote.address().to_v6().is_v4_mapped())
             address = asio::ip::make_address_v4(asio::ip::v4_mapped, remote.address().to_v6()).to_string();
         std::string why;
-        if (e || !master_.Admit(address, why)) {
-            log_("connection from " + address + " refused: " + (e ? e.message() : why));
+        if (e || !master_.Admit(address, Now(), why)) {
+            Refused(address, e ? e.message() : why);
             if (!e) {
                 socket.non_blocking(true, e);
                 TFrame notice = MakeFrame(cmMessage, "\\message\\" + why);
@@ -128,12 +141,24 @@ void TLobbyServer::Accept()
         TConnId id = nextId_++;
         auto conn = std::make_unique<TLobbyConnection>(id, std::move(socket), address);
         TLobbyConnection& c = *conn;
+        const uint64_t now = Now();
+        c.inputBytes = TTokenBucket(options_.limits.inputRate, options_.limits.inputBurst, now);
+        c.inputFrames = TTokenBucket(options_.limits.frameRate, options_.limits.frameBurst, now);
         connections_.emplace(id, std::move(conn));
-        log_("connection " + std::to_string(id) + " from " + address);
-        master_.Connected(id, address, Now());
+        crowd_ = std::max(crowd_, connections_.size());
+        master_.Connected(id, address, now);
         WaitRead(c);
+        ScheduleSettle();
         Accept();
     });
+}
+
+void TLobbyServer::Refused(const std::string& address, const std::string& why)
+{
+    // A crowd knocking at a full door is one line now and then, with a count.
+    std::string line = "connection from " + address + " refused: " + why;
+    if (refusedLog_.Pass(line, Now()))
+        log_(line);
 }
 
 // --- reading -------------------------------------------------------------------
@@ -147,90 +172,190 @@ void TLobbyServer::WaitRead(TLobbyConnection& c)
             return;
         if (TLobbyConnection* c = Find(id)) {
             c->waitingRead = false;
-            OnReadable(id);
+            Serve(id);
         }
     });
 }
 
-void TLobbyServer::OnReadable(TConnId id)
+void TLobbyServer::Serve(TConnId id)
 {
     TLobbyConnection* c = Find(id);
-    const uint32_t maxFrame = options_.limits.maxFrame;
-    // Drain the socket: readiness is reported once per arrival, not per byte left.
-    while (c && !c->closing) {
-        boost::system::error_code ec;
-        std::size_t n = c->Socket().read_some(asio::buffer(gReadBuffer), ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again)
-            break;
-        if (ec) {
-            Doom(*c, ec == asio::error::eof ? "closed by the client" : ec.message());
-            break;
+    if (!c || c->closing || c->paused || c->waitingRead)
+        return;
+    std::size_t handled = 0;
+    TTurn turn = HandleInput(id, handled);
+    if (turn == TTurn::Wait) {
+        // Nothing whole is waiting: read once, and handle what came.
+        TTurn read = ReadOnce(*Find(id));
+        turn = read;
+        if (read == TTurn::Wait || read == TTurn::More) {
+            turn = HandleInput(id, handled);
+            if (turn == TTurn::Wait)
+                turn = read;
         }
-        // Frames are cut straight out of the read buffer; only a tail that
-        // is not yet a whole frame is kept (with what came before it).
-        std::string& tail = c->ReceiveTail();
-        std::string_view data(gReadBuffer, n);
-        std::string joined;
-        if (!tail.empty()) {
-            joined = std::move(tail);
-            joined.append(data);
-            data = joined;
-        }
-        tail.clear();
-        std::size_t at = 0;
-        while (at < data.size()) {
-            lobby::SplitResult r = lobby::SplitFrame(data.substr(at), maxFrame);
-            if (r.status == lobby::SplitStatus::Incomplete)
-                break;
-            at += r.used;
-            if (r.status == lobby::SplitStatus::Bad) {
-                if (r.oversized) {
-                    // A length we refuse leaves nothing to resynchronise on.
-                    TFrame notice = MakeFrame(cmMessage, "\\message\\Frame too large; connection closed.");
-                    boost::system::error_code ignored;
-                    c->Socket().write_some(asio::buffer(*notice), ignored);
-                    Doom(*c, r.error);
-                    break;
-                }
-                log_("connection " + std::to_string(id) + ": dropped a " + r.error);
-                continue;
-            }
-            master_.Received(id, r.record, Now());
-            c = Find(id);
-            if (!c || c->closing)
-                break;
-        }
-        if (c && !c->closing && at < data.size())
-            c->ReceiveTail().assign(data.substr(at));
-        if (n < sizeof gReadBuffer)
-            break;   // short read: the socket is empty
     }
-    if (c && !c->closing)
+    c = Find(id);
+    switch (turn) {
+    case TTurn::Wait:
+        // The socket had no more to give: its next arrival wakes us.
         WaitRead(*c);
+        break;
+    case TTurn::More:
+        // Behind every other handler that is due.
+        asio::post(io_, [this, id] { Serve(id); });
+        break;
+    case TTurn::Paused:
+        Pause(*c);
+        break;
+    case TTurn::Closed:
+        break;
+    }
     ScheduleSettle();
+}
+
+TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
+{
+    TLobbyConnection* c = Find(id);
+    const TLobbyLimits& limits = options_.limits;
+    const uint64_t now = Now();
+    std::size_t at = 0;
+    TTurn turn = TTurn::Wait;
+    for (;;) {
+        std::string_view data = std::string_view(c->Input()).substr(at);
+        if (data.empty())
+            break;
+        if (handled >= kFramesPerTurn) {
+            turn = TTurn::More;
+            break;
+        }
+        lobby::SplitResult r = lobby::SplitFrame(data, limits.maxFrame);
+        if (r.status == lobby::SplitStatus::Incomplete)
+            break;
+        if (r.status == lobby::SplitStatus::Bad && r.oversized) {
+            // A length we refuse leaves nothing to resynchronise on. The
+            // client is told, behind whatever it was still to get.
+            bool blocked;
+            std::string error;
+            c->Output().Push(MakeFrame(cmMessage, "\\message\\Frame too large; connection closed."), {}, now,
+                             SIZE_MAX);
+            c->Flush(blocked, error);
+            Doom(*c, r.error);
+            return TTurn::Closed;
+        }
+        if (limits.floodLimit && !c->inputFrames.Take(now)) {
+            turn = TTurn::Paused;
+            break;
+        }
+        at += r.used;
+        ++handled;
+        if (r.status == lobby::SplitStatus::Bad)
+            master_.BadFrame(id, r.error, now);
+        else
+            master_.Received(id, r.record, now);
+        c = Find(id);
+        if (!c || c->closing)
+            return TTurn::Closed;
+    }
+    std::string& input = c->Input();
+    input.erase(0, at);
+    if (input.empty() && input.capacity() > 256)
+        std::string().swap(input);   // an idle connection holds no buffer
+    return turn;
+}
+
+TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
+{
+    const uint64_t now = Now();
+    if (options_.limits.floodLimit && c.inputBytes.Level(now) <= 0)
+        return TTurn::Paused;
+    boost::system::error_code ec;
+    std::size_t n = c.Socket().read_some(asio::buffer(gReadBuffer), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        c.floodSince = 0;   // it does not send faster than it is read
+        return TTurn::Wait;
+    }
+    if (ec) {
+        Doom(c, ec == asio::error::eof ? "closed by the client" : ec.message());
+        return TTurn::Closed;
+    }
+    // Charged in full: a client over its budget waits until it is paid off.
+    c.inputBytes.Charge(now, double(n));
+    c.Input().append(gReadBuffer, n);
+    // A full buffer may have left more in the socket, which will not wake
+    // us again: it is read in a later turn.
+    if (n == sizeof gReadBuffer)
+        return TTurn::More;
+    c.floodSince = 0;
+    return TTurn::Wait;
+}
+
+void TLobbyServer::Pause(TLobbyConnection& c)
+{
+    const uint64_t now = Now();
+    // Slowed down, a client could still keep a backlog in the kernel long
+    // after it is gone. One that outpaces its budget all along is a flood.
+    if (c.floodSince == 0) {
+        c.floodSince = now;
+    } else if (now - c.floodSince >= options_.limits.inputFloodMs) {
+        Doom(c, "input flood: over its input budget for " + std::to_string(now - c.floodSince) + " ms");
+        return;
+    }
+    uint64_t wait = std::max(c.inputBytes.WaitFor(now, 1), c.inputFrames.WaitFor(now, 1));
+    uint64_t at = now + std::max<uint64_t>(wait, 1);
+    c.paused = true;
+    paused_.emplace(at, c.Id());
+    if (resumeAt_ != 0 && resumeAt_ <= at)
+        return;
+    resumeAt_ = at;
+    resume_.expires_at(epoch_ + std::chrono::milliseconds(at));
+    resume_.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec && !stopped_)
+            ResumeDue();
+    });
+}
+
+void TLobbyServer::ResumeDue()
+{
+    resumeAt_ = 0;
+    const uint64_t now = Now();
+    std::vector<TConnId> due;
+    while (!paused_.empty() && paused_.begin()->first <= now) {
+        due.push_back(paused_.begin()->second);
+        paused_.erase(paused_.begin());
+    }
+    for (TConnId id : due) {
+        if (TLobbyConnection* c = Find(id)) {
+            c->paused = false;
+            // Each in a turn of its own, so many resumed at once still take turns.
+            asio::post(io_, [this, id] { Serve(id); });
+        }
+    }
+    if (!paused_.empty()) {
+        resumeAt_ = paused_.begin()->first;
+        resume_.expires_at(epoch_ + std::chrono::milliseconds(resumeAt_));
+        resume_.async_wait([this](const boost::system::error_code& ec) {
+            if (!ec && !stopped_)
+                ResumeDue();
+        });
+    }
 }
 
 // --- writing -------------------------------------------------------------------
 
-void TLobbyServer::Send(TConnId conn, const TFrame& frame)
+void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
 {
     TLobbyConnection* c = Find(conn);
     if (!c || c->closing)
         return;
-    if (!c->Queue(frame, options_.limits.sendQueue)) {
-        Doom(*c, "send queue above " + std::to_string(options_.limits.sendQueue) + " bytes (slow reader)");
+    if (!c->Output().Push(frame, slot, Now(), options_.limits.sendQueue)) {
+        Doom(*c, "more than " + std::to_string(options_.limits.sendQueue)
+                     + " bytes of chat and notices waiting (slow reader)");
         return;
     }
     if (!c->dirty && !c->waitingWrite) {
         c->dirty = true;
         dirty_.push_back(conn);
     }
-}
-
-void TLobbyServer::Reserve(TConnId conn, std::size_t bytes)
-{
-    if (TLobbyConnection* c = Find(conn))
-        c->Reserve(bytes);
 }
 
 void TLobbyServer::WaitWrite(TLobbyConnection& c)
@@ -274,29 +399,35 @@ void TLobbyServer::ScheduleSettle()
 
 void TLobbyServer::Settle()
 {
-    while (!doomed_.empty() || !dirty_.empty()) {
-        while (!doomed_.empty()) {
-            auto [id, reason] = std::move(doomed_.back());
-            doomed_.pop_back();
-            Close(id, reason, true);
-        }
-        std::vector<TConnId> dirty;
-        dirty.swap(dirty_);
-        for (TConnId id : dirty) {
-            TLobbyConnection* c = Find(id);
-            if (!c)
-                continue;
-            c->dirty = false;
-            if (c->closing)
-                continue;
-            bool blocked;
-            std::string error;
-            if (!c->Flush(blocked, error))
-                Doom(*c, error);
-            else if (blocked && !c->waitingWrite)
-                WaitWrite(*c);
-        }
+    // What is queued goes out before the doomed are closed: closing tells
+    // everyone of each departure, and must not hold up what was already on
+    // its way. Whatever that brings waits for a turn of its own, behind the
+    // handlers already due, so a crowd leaving at once is told in rounds.
+    const std::size_t writes = std::min(dirty_.size(), kWritesPerTurn);
+    std::vector<TConnId> dirty(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
+    dirty_.erase(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
+    for (TConnId id : dirty) {
+        TLobbyConnection* c = Find(id);
+        if (!c)
+            continue;
+        c->dirty = false;
+        if (c->closing)
+            continue;
+        bool blocked;
+        std::string error;
+        if (!c->Flush(blocked, error))
+            Doom(*c, error);
+        else if (blocked && !c->waitingWrite)
+            WaitWrite(*c);
     }
+    std::vector<std::pair<TConnId, std::string>> doomed;
+    const std::size_t n = std::min(doomed_.size(), kClosesPerTurn);
+    doomed.assign(std::make_move_iterator(doomed_.begin()), std::make_move_iterator(doomed_.begin() + n));
+    doomed_.erase(doomed_.begin(), doomed_.begin() + std::ptrdiff_t(n));
+    for (auto& [id, reason] : doomed)
+        Close(id, reason, true);
+    if (!dirty_.empty() || !doomed_.empty())
+        ScheduleSettle();
 }
 
 // --- closing -------------------------------------------------------------------
@@ -324,8 +455,6 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     connections_.erase(it);
     boost::system::error_code ec;
     conn->Socket().close(ec);
-    if (!tellMaster)
-        log_("connection " + std::to_string(id) + " dropped: " + reason);
     if (tellMaster)
         master_.Disconnected(id, reason);
 #if defined(__GLIBC__)
@@ -334,6 +463,7 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
         decltype(connections_)().swap(connections_);
         std::vector<TConnId>().swap(dirty_);
         malloc_trim(0);
+        crowd_ = 0;
     }
 #endif
 }
@@ -343,13 +473,42 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
 void TLobbyServer::Housekeeping()
 {
     const TLobbyLimits& l = options_.limits;
-    uint32_t interval = std::clamp<uint32_t>(std::min(l.keepAliveMs, l.nameDeadlineMs) / 8, 5, 1000);
+    uint32_t interval = std::clamp<uint32_t>(std::min({l.keepAliveMs, l.nameDeadlineMs, l.sendWaitMs}) / 8, 5, 1000);
     tick_.expires_after(std::chrono::milliseconds(interval));
     tick_.async_wait([this](const boost::system::error_code& ec) {
         if (ec || stopped_)
             return;
-        master_.Tick(Now());
+        const uint64_t now = Now();
+        master_.Tick(now);
+        DropSlowReaders(now);
+        TrimAfterCrowd();
         ScheduleSettle();
         Housekeeping();
     });
+}
+
+void TLobbyServer::DropSlowReaders(uint64_t nowMs)
+{
+    // A reader is slow when what it is sent waits too long, not when others
+    // send it much at once: its queue holds one record per player and game
+    // at most, and the senders' own budgets bound the rest.
+    const uint32_t limit = options_.limits.sendWaitMs;
+    for (auto& [id, c] : connections_) {
+        TSendQueue& q = c->Output();
+        if (!c->closing && !q.Empty() && nowMs - q.WaitingSince() > limit)
+            Doom(*c, "slow reader: a frame waited " + std::to_string(nowMs - q.WaitingSince()) + " ms");
+    }
+}
+
+void TLobbyServer::TrimAfterCrowd()
+{
+#if defined(__GLIBC__)
+    // When half of the most connections there were since have gone, hand
+    // the heap they took back to the system: once a tick at most, since it
+    // takes a while with a big heap.
+    if (crowd_ >= 256 && connections_.size() <= crowd_ / 2) {
+        malloc_trim(0);
+        crowd_ = connections_.size();
+    }
+#endif
 }

@@ -1,15 +1,22 @@
 // The lobby service of parlevod: accepts clients, cuts their byte streams
 // into records for TLobbyMaster and carries its frames back out.
+//
+// One client can cost the others only so much: what is read from it is
+// bounded by its input budget (reading stops while it is spent, so the
+// kernel pushes back on the client), and one turn of the loop handles at
+// most a few frames of it before the others have their turn.
 #pragma once
 
 #include "connection.h"
 #include "lobbymaster.h"
 #include "options.h"
+#include "ratelimit.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
 
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -24,21 +31,31 @@ public:
     boost::asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
 
 private:
+    // How a turn of input work for a connection ended.
+    enum class TTurn { Wait, More, Paused, Closed };
+
     void ReserveSocketState(std::size_t count);
-    void Send(TConnId conn, const TFrame& frame) override;
+    void Send(TConnId conn, const TFrame& frame, TSlot slot) override;
     void Drop(TConnId conn, const std::string& reason) override;
-    void Reserve(TConnId conn, std::size_t bytes) override;
 
     void Accept();
+    void Refused(const std::string& address, const std::string& why);
     void WaitRead(TLobbyConnection& c);
     void WaitWrite(TLobbyConnection& c);
-    void OnReadable(TConnId id);
+    // One turn of input work: the frames waiting, then at most one read.
+    void Serve(TConnId id);
+    TTurn HandleInput(TConnId id, std::size_t& handled);
+    TTurn ReadOnce(TLobbyConnection& c);
+    void Pause(TLobbyConnection& c);
+    void ResumeDue();
     void OnWritable(TConnId id);
     void Housekeeping();
+    void DropSlowReaders(uint64_t nowMs);
+    void TrimAfterCrowd();
     // Ends a connection inside the current event; Settle() closes it.
     void Doom(TLobbyConnection& c, const std::string& reason);
-    // Closes doomed connections and writes every queue that grew; repeated
-    // until nothing is left, since both can cause the other.
+    // Writes every queue that grew, then closes the doomed connections;
+    // again in a later turn while either brought more of the other.
     void Settle();
     void ScheduleSettle();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
@@ -51,11 +68,16 @@ private:
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer tick_;
     boost::asio::steady_timer acceptRetry_;
+    boost::asio::steady_timer resume_;
     std::chrono::steady_clock::time_point epoch_;
     TLobbyMaster master_;
     std::unordered_map<TConnId, std::unique_ptr<TLobbyConnection>> connections_;
+    std::set<std::pair<uint64_t, TConnId>> paused_;   // by when they may be read again
+    uint64_t resumeAt_ = 0;                            // when resume_ fires; 0 = not armed
     std::vector<TConnId> dirty_;
     std::vector<std::pair<TConnId, std::string>> doomed_;
+    TLogBudget refusedLog_;                            // lines about refused connections
+    std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TConnId nextId_ = 1;
     bool stopped_ = false;
     bool settlePosted_ = false;

@@ -1,0 +1,77 @@
+// The frames waiting to be written to one client. A client needs only the
+// newest record of each player and game, so a record still waiting is
+// replaced in place by a newer one, and one request to rebuild the list
+// waits at most, behind every record: what waits is bounded by the size of
+// the lobby, not by how often anyone changes it. Frames are shared between
+// queues and never copied; a write gathers them as they stand.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+using TConnId = uint64_t;
+// A whole frame as it goes on the wire, shared by every receiver of a broadcast.
+using TFrame = std::shared_ptr<const std::string>;
+
+// What a frame is to the queue it waits in.
+struct TSlot {
+    enum TKind : uint8_t {
+        None,       // a frame of its own: a chat line, a notice, a ping
+        Player,     // the record of player `index`: a newer one replaces it while it waits
+        Game,       // the record of game `index`: likewise
+        GameGone,   // game `index` closed: a record of a new game there comes after it
+        Refresh,    // rebuild the list: one waits at most, always behind the records
+    };
+    TKind kind = None;
+    int32_t index = 0;
+};
+
+class TSendQueue {
+public:
+    // Adds a frame queued at `nowMs`. Frames that have no record slot count
+    // against `looseLimit` bytes: false, and nothing added, when this one
+    // would pass it.
+    bool Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size_t looseLimit);
+
+    // Up to `max` pieces of what waits, in order; the first begins after
+    // what has been written of it. Returns the number of pieces.
+    std::size_t Peek(std::string_view* pieces, std::size_t max) const;
+    // The first `bytes` of what Peek gave have been written.
+    void Consume(std::size_t bytes);
+
+    bool Empty() const { return head_ == entries_.size(); }
+    std::size_t Bytes() const { return bytes_; }
+    std::size_t LooseBytes() const { return loose_; }
+    std::size_t Frames() const { return frames_; }
+    // When the frame at the front was queued: the queue has waited since.
+    // Only when not empty.
+    uint64_t WaitingSince() const { return entries_[head_].queuedAt; }
+
+private:
+    struct TEntry {
+        TFrame frame;         // empty: a request to rebuild that moved further back
+        uint64_t key = 0;     // its record slot; 0 for a frame of its own
+        uint64_t queuedAt = 0;
+    };
+    static uint64_t Key(TSlot::TKind kind, int32_t index);
+    void Append(const TFrame& frame, uint64_t key, uint64_t nowMs);
+    // The entry with sequence number `seq` when it still waits and no byte
+    // of it has been written, else null.
+    TEntry* Untouched(uint64_t seq);
+    void PopFront();
+    void DropHoles();
+
+    std::vector<TEntry> entries_;   // waiting from head_ on
+    std::size_t head_ = 0;
+    uint64_t firstSeq_ = 0;         // sequence number of entries_[0]
+    std::size_t frontSent_ = 0;     // bytes of the front frame already written
+    std::size_t bytes_ = 0;
+    std::size_t loose_ = 0;
+    std::size_t frames_ = 0;
+    std::unordered_map<uint64_t, uint64_t> slots_;   // record slot -> sequence number
+};

@@ -1,0 +1,139 @@
+// A client's send queue: the newest record of each player and game, one
+// rebuild behind them, and what has no slot in arrival order.
+#include "sendqueue.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
+
+TFrame F(const std::string& text) { return std::make_shared<const std::string>(text); }
+
+// Everything waiting, as one text.
+std::string Waiting(const TSendQueue& q)
+{
+    std::string_view pieces[256];
+    std::size_t n = q.Peek(pieces, 256);
+    std::string all;
+    for (std::size_t i = 0; i < n; ++i)
+        all += pieces[i];
+    return all;
+}
+
+} // namespace
+
+TEST(SendQueue, ANewerRecordTakesTheWaitingOnesPlaceAndAge)
+{
+    TSendQueue q;
+    q.Push(F("[chat1]"), {}, 10, kNoLimit);
+    q.Push(F("[p1 v1]"), {TSlot::Player, 1}, 20, kNoLimit);
+    q.Push(F("[g1 v1]"), {TSlot::Game, 1}, 30, kNoLimit);
+    q.Push(F("[chat2]"), {}, 40, kNoLimit);
+    q.Push(F("[p1 version 2]"), {TSlot::Player, 1}, 50, kNoLimit);
+    q.Push(F("[p2 v1]"), {TSlot::Player, 2}, 60, kNoLimit);
+    q.Push(F("[g1 v2]"), {TSlot::Game, 1}, 70, kNoLimit);
+    EXPECT_EQ(Waiting(q), "[chat1][p1 version 2][g1 v2][chat2][p2 v1]");
+    EXPECT_EQ(q.Frames(), 5u);
+    EXPECT_EQ(q.Bytes(), Waiting(q).size());
+    EXPECT_EQ(q.LooseBytes(), 14u);
+    EXPECT_EQ(q.WaitingSince(), 10u);
+    q.Consume(7);   // the first chat line
+    EXPECT_EQ(q.WaitingSince(), 20u);   // the replaced record kept its place's age
+}
+
+TEST(SendQueue, ARecordBeingWrittenGoesOutWholeAndTheNewerOneFollows)
+{
+    TSendQueue q;
+    q.Push(F("[p1 v1]"), {TSlot::Player, 1}, 0, kNoLimit);
+    q.Push(F("[chat]"), {}, 0, kNoLimit);
+    q.Consume(3);
+    q.Push(F("[p1 v2]"), {TSlot::Player, 1}, 0, kNoLimit);
+    q.Push(F("[p1 v3]"), {TSlot::Player, 1}, 0, kNoLimit);
+    EXPECT_EQ(Waiting(q), " v1][chat][p1 v3]");
+    // Once written, a record's slot is free for a new one at the end.
+    q.Consume(Waiting(q).size());
+    EXPECT_TRUE(q.Empty());
+    EXPECT_EQ(q.Bytes(), 0u);
+    q.Push(F("[p1 v4]"), {TSlot::Player, 1}, 0, kNoLimit);
+    EXPECT_EQ(Waiting(q), "[p1 v4]");
+}
+
+TEST(SendQueue, OneRebuildWaitsAtMostAlwaysBehindTheRecords)
+{
+    TSendQueue q;
+    q.Push(F("[refresh]"), {TSlot::Refresh, 0}, 0, kNoLimit);
+    q.Push(F("[p1]"), {TSlot::Player, 1}, 0, kNoLimit);
+    q.Push(F("[refresh]"), {TSlot::Refresh, 0}, 0, kNoLimit);
+    q.Push(F("[chat]"), {}, 0, kNoLimit);
+    q.Push(F("[p2]"), {TSlot::Player, 2}, 0, kNoLimit);
+    q.Push(F("[refresh]"), {TSlot::Refresh, 0}, 0, kNoLimit);
+    EXPECT_EQ(Waiting(q), "[p1][chat][p2][refresh]");
+    EXPECT_EQ(q.Frames(), 4u);
+    EXPECT_EQ(q.Bytes(), Waiting(q).size());
+    // One already being written stays; the next goes behind it.
+    q.Consume(Waiting(q).size() - 2);
+    q.Push(F("[p3]"), {TSlot::Player, 3}, 0, kNoLimit);
+    q.Push(F("[refresh]"), {TSlot::Refresh, 0}, 0, kNoLimit);
+    EXPECT_EQ(Waiting(q), "h][p3][refresh]");
+}
+
+TEST(SendQueue, AGameOpenedAgainAtAClosedGamesIndexComesAfterTheClosing)
+{
+    TSendQueue q;
+    q.Push(F("[g4 old]"), {TSlot::Game, 4}, 0, kNoLimit);
+    q.Push(F("[g4 gone]"), {TSlot::GameGone, 4}, 0, kNoLimit);
+    q.Push(F("[g4 new]"), {TSlot::Game, 4}, 0, kNoLimit);
+    q.Push(F("[g4 newer]"), {TSlot::Game, 4}, 0, kNoLimit);
+    EXPECT_EQ(Waiting(q), "[g4 old][g4 gone][g4 newer]");
+}
+
+TEST(SendQueue, OnlyFramesWithoutASlotCountAgainstTheLimit)
+{
+    TSendQueue q;
+    EXPECT_TRUE(q.Push(F("0123456789"), {}, 0, 20));
+    EXPECT_TRUE(q.Push(F("0123456789"), {}, 0, 20));
+    EXPECT_FALSE(q.Push(F("x"), {}, 0, 20));
+    EXPECT_EQ(q.Frames(), 2u);
+    // A lobby's worth of records waits whatever the limit.
+    for (int p = 1; p <= 100; ++p)
+        EXPECT_TRUE(q.Push(F(std::string(100, 'p')), {TSlot::Player, p}, 0, 20));
+    EXPECT_TRUE(q.Push(F("[refresh]"), {TSlot::Refresh, 0}, 0, 20));
+    EXPECT_EQ(q.Bytes(), 20u + 100u * 100u + 9u);
+    // Written out, the limit has room again.
+    q.Consume(10);
+    EXPECT_EQ(q.LooseBytes(), 10u);
+    EXPECT_TRUE(q.Push(F("x"), {}, 0, 20));
+}
+
+TEST(SendQueue, AStormOfUpdatesWaitsAsOneRecordAPlayerAndGame)
+{
+    TSendQueue q;
+    q.Push(F("[first]"), {}, 0, kNoLimit);
+    q.Consume(1);   // a write under way, as with a reader that has stopped
+    for (int round = 0; round < 2000; ++round) {
+        int p = 1 + round % 50;
+        q.Push(F("[player " + std::to_string(p) + " round " + std::to_string(round) + "]"), {TSlot::Player, p},
+               uint64_t(round), kNoLimit);
+        q.Push(F("[game]"), {TSlot::Game, 1 + round % 5}, uint64_t(round), kNoLimit);
+        q.Push(F("[refresh]"), {TSlot::Refresh, 0}, uint64_t(round), kNoLimit);
+    }
+    EXPECT_EQ(q.Frames(), 1u + 50u + 5u + 1u);
+    const std::string all = Waiting(q);
+    EXPECT_EQ(all.size(), q.Bytes());
+    EXPECT_NE(all.find("[player 50 round 1999]"), std::string::npos);
+    EXPECT_EQ(all.find("round 1949]"), std::string::npos);
+    EXPECT_EQ(all.substr(all.size() - 9), "[refresh]");
+    // Written out in pieces of every size, it leaves nothing behind.
+    std::size_t total = all.size(), written = 0, step = 1;
+    while (!q.Empty()) {
+        std::size_t n = std::min(step++, q.Bytes());
+        written += n;
+        q.Consume(n);
+        EXPECT_EQ(q.Bytes(), total - written);
+    }
+    EXPECT_EQ(q.Frames(), 0u);
+    EXPECT_EQ(q.LooseBytes(), 0u);
+}
