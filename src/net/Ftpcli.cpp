@@ -147,7 +147,8 @@ void TFtpClient::Begin(TFtpRequest request)
 bool TFtpClient::Wait()
 {
     QPointer<TFtpClient> alive(this);
-    FTimer->start(std::max(Timeout, 1) * 1000);
+    if (FState != ftpReady)   // a step that failed at once leaves no timer behind
+        FTimer->start(std::max(Timeout, 1) * 1000);
     while (alive && FState != ftpReady) {
         QEventLoop loop;
         FWaitLoop = &loop;
