@@ -436,9 +436,10 @@ void TFtpClient::HandleReply(int code, const std::vector<std::string>& lines)
         }
         // The data connection goes to the server we are talking to, whatever
         // address the reply names: a server must not be able to aim us at
-        // another host. Through SOCKS the proxy connects to the server's name.
+        // another host. When the control connection went through SOCKS only
+        // the proxy knows the server's address: the data goes to its name.
         std::string host;
-        if (!FData->SocksServer.empty()) {
+        if (!FControl->SocksServer.empty()) {
             host = HostName;
         } else {
             host = FControl->DnsResult();

@@ -8,7 +8,10 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool HasCode(std::string_view line) { return line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]); }
+bool HasCode(std::string_view line)
+{
+    return line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
+}
 
 // The line at the front of `input` (line end removed) and the bytes it takes
 // with its line end; used == 0 when it is not whole yet.

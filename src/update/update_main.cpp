@@ -167,37 +167,6 @@ private:
     std::vector<QPointer<QWidget>> windows_;
 };
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-std::string Trim(std::string s)
-{
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.erase(0, 1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.pop_back();
-    return s;
-}
-
-int64_t ParseInt64(const std::string& text, int64_t def)
-{
-    const std::string t = Trim(text);
-    if (t.empty() || t.size() > 18)
-        return def;
-    int64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9')
-            return def;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // A downloaded program must be executable to be started on this system.
 void MakeExecutable(const std::string& path)
 {
@@ -268,7 +237,7 @@ void Tupdate_form::BuildControls()
 
     splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName("splitter");
-    splitter->setGeometry(8, 22, 430, 150);
+    splitter->setGeometry(8, 22, 430, 138);
     splitter->setChildrenCollapsible(true);
     downloadlist = new QTreeWidget(splitter);
     downloadlist->setObjectName("downloadlist");
@@ -297,28 +266,28 @@ void Tupdate_form::BuildControls()
 
     GroupBox1 = new QGroupBox(" Update Information ", this);
     GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(8, 176, 430, 66);
+    GroupBox1->setGeometry(8, 164, 430, 72);
     auto* l1 = new QLabel("Version:", GroupBox1);
-    l1->setGeometry(8, 16, 64, 14);
+    l1->setGeometry(8, 16, 72, 14);
     verslab = new QLabel(GroupBox1);
     verslab->setObjectName("verslab");
-    verslab->setGeometry(76, 16, 346, 14);
+    verslab->setGeometry(82, 16, 340, 14);
     auto* l2 = new QLabel("Description:", GroupBox1);
-    l2->setGeometry(8, 30, 64, 14);
+    l2->setGeometry(8, 30, 72, 14);
     desclab = new QLabel(GroupBox1);
     desclab->setObjectName("desclab");
     desclab->setWordWrap(true);
     desclab->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    desclab->setGeometry(76, 30, 346, 24);
+    desclab->setGeometry(82, 30, 340, 26);
     auto* l3 = new QLabel("Size:", GroupBox1);
-    l3->setGeometry(8, 52, 64, 14);
+    l3->setGeometry(8, 56, 72, 13);
     sizelab = new QLabel(GroupBox1);
     sizelab->setObjectName("sizelab");
-    sizelab->setGeometry(76, 52, 346, 14);
+    sizelab->setGeometry(82, 56, 340, 13);
 
     GroupBox2 = new QGroupBox(" Progress ", this);
     GroupBox2->setObjectName("GroupBox2");
-    GroupBox2->setGeometry(8, 244, 430, 46);
+    GroupBox2->setGeometry(8, 237, 430, 46);
     ProgressBar1 = new QProgressBar(GroupBox2);
     ProgressBar1->setObjectName("ProgressBar1");
     ProgressBar1->setRange(0, 100);
@@ -331,12 +300,13 @@ void Tupdate_form::BuildControls()
 
     Label2 = new QLabel("If you are having trouble downloading this update, you can download it directly from:", this);
     Label2->setObjectName("Label2");
-    Label2->setGeometry(8, 292, 430, 14);
+    Label2->setWordWrap(true);   // one line in Arial, two where a wider font stands in
+    Label2->setGeometry(8, 284, 430, 26);
     auto* link = new TLinkLabel(this);
     link->OnClick = [this] { updateurllabClick(); };
     updateurllab = link;
     updateurllab->setObjectName("updateurllab");
-    updateurllab->setGeometry(8, 306, 430, 14);
+    updateurllab->setGeometry(8, 309, 340, 14);
     updateurllab->setCursor(Qt::PointingHandCursor);
     QFont underlined = f;
     underlined.setUnderline(true);
@@ -596,7 +566,8 @@ void Tupdate_form::downloadlistDblClick() { download_butt->click(); }
 void Tupdate_form::StartHttpDownload(const TDLInfo& info)
 {
     if (config) {
-        THttpProxySettings proxy{HttpCli1->Proxy, HttpCli1->ProxyPort, HttpCli1->ProxyUsername, HttpCli1->ProxyPassword};
+        THttpProxySettings proxy{HttpCli1->Proxy, HttpCli1->ProxyPort, HttpCli1->ProxyUsername,
+                                 HttpCli1->ProxyPassword};
         TSocksSettings socks = SocksOf(HttpCli1->CtrlSocket());
         config->ApplyHttpProxy(proxy, socks);
         HttpCli1->Proxy = proxy.ProxyHost;
@@ -643,7 +614,8 @@ void Tupdate_form::StartFtpDownload(const TDLInfo& info)
     if (!alive)
         return;
     if (!loggedIn || !ftp.IsConnected()) {
-        platform::ShowMessage(this, DialogKind::Information, "Unable to connect to FTP server, please try another site");
+        platform::ShowMessage(this, DialogKind::Information,
+                              "Unable to connect to FTP server, please try another site");
         return;
     }
     bool ok = ftp.ChangeDir() && alive;
@@ -679,10 +651,12 @@ void Tupdate_form::HttpCli1HeaderEnd()
     total_bytes = 0;
     http_reply_status = HttpCli1->Status();
     for (const std::string& header : HttpCli1->ReplyHeader()) {
-        const std::string line = Lower(header);
+        const std::string line = LowerCase(header);
         if (line.find("content-length") != std::string::npos) {
             const std::size_t colon = line.find(':');
-            total_bytes = colon == std::string::npos ? 0 : ParseInt64(line.substr(colon + 1), 0);
+            const int64_t length =
+                colon == std::string::npos ? -1 : http::ParseContentLength(Trim(line.substr(colon + 1)));
+            total_bytes = std::max<int64_t>(length, 0);
         }
         if (line.rfind("location", 0) == 0)
             relocated = true;
@@ -778,7 +752,8 @@ void Tupdate_form::FtpClient1RequestDone(int request, int error)
 void Tupdate_form::UpdateProgress()
 {
     if (total_bytes > 0)
-        ProgressBar1->setValue(std::clamp(RoundForDisplay(double(received_bytes) / double(total_bytes) * 100.0), 0, 100));
+        ProgressBar1->setValue(
+            std::clamp(RoundForDisplay(double(received_bytes) / double(total_bytes) * 100.0), 0, 100));
     else
         ProgressBar1->setValue(0);
     const uint32_t now = Clock();

@@ -22,6 +22,8 @@ namespace {
 
 enum class Server { Pyftpd, Vsftpd };
 
+void PrintTo(Server s, std::ostream* out) { *out << (s == Server::Pyftpd ? "pyftpdlib" : "vsftpd"); }
+
 std::string RandomBytes(std::size_t n, unsigned seed)
 {
     std::mt19937 rng(seed);
@@ -288,5 +290,33 @@ TEST(FtpPyftpd, LoginWithCredentialsAndRefusedRest)
     ASSERT_TRUE(run.WaitDone());
     EXPECT_EQ(run.done[0], std::make_pair(ftpRestartGetAsync, 0)) << run.client.ErrorMessage();
     EXPECT_TRUE(run.Logged("> REST 1005"));
+    EXPECT_EQ(ReadFileText(local.File("sc.exe")), body);
+}
+
+// Both connections through a SOCKS 5 proxy (microsocks, with a login): the
+// data connection is then always made outward, to the server's name.
+TEST(FtpPyftpd, DownloadThroughSocks)
+{
+    if (!TPyftpdServer::Available() || !TPeerServer::Available("microsocks"))
+        GTEST_SKIP() << "needs pyftpdlib and microsocks";
+    TPyftpdServer server;
+    TMicrosocksServer proxy("sockuser", "sockpass");
+    const std::string body = RandomBytes(500000, 8);
+    server.Write("pub/sc.exe", body);
+    TempDir local;
+    FtpRun run(server.Port(), "/", "sc.exe", local.File("sc.exe"));
+    for (TWSocket* s : {run.client.ControlSocket(), run.client.DataSocket()}) {
+        s->SocksServer = "127.0.0.1";
+        s->SocksPort = std::to_string(proxy.Port());
+        s->SocksUsercode = "sockuser";
+        s->SocksPassword = "sockpass";
+        s->SocksAuthentication = true;
+    }
+    run.client.PassiveMode = false;   // through SOCKS the client goes passive by itself
+    ASSERT_TRUE(run.Prepare()) << run.client.ErrorMessage();
+    run.client.StartDownload();
+    ASSERT_TRUE(run.WaitDone());
+    EXPECT_EQ(run.done[0].second, 0) << run.client.ErrorMessage() << "\n" << run.Log();
+    EXPECT_TRUE(run.Logged("> PASV"));
     EXPECT_EQ(ReadFileText(local.File("sc.exe")), body);
 }

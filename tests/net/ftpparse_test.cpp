@@ -52,7 +52,8 @@ TEST(FtpReply, SingleAndMultiLineRepliesInOneStream)
         "230\r\n"                 // the code alone
         "213 1000\r\n";
     const std::vector<std::string> expected = {
-        "220|220-Welcome to the|220-download site| 220 an indented line does not end it|220x neither does this|220 Ready.",
+        "220|220-Welcome to the|220-download site| 220 an indented line does not end it"
+        "|220x neither does this|220 Ready.",
         "331|331 Password please.", "230|230", "213|213 1000"};
     EXPECT_EQ(ReadAll(stream, 0), expected);
     // However the bytes are cut, the replies read the same.

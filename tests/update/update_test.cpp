@@ -486,8 +486,9 @@ TEST_F(UpdaterFtp, ExistingFileIsResumedWhenTheUserSaysSo)
     form->download_butt->click();
     ASSERT_TRUE(WaitEnd()) << Shown() << LogText();
     ASSERT_GE(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text.toStdString(), "The file: " + programDir.File("patch.sh") +
-                                                       " already exists, would you like to attempt to resume the download?");
+    EXPECT_EQ(dialogs.shown[0].text.toStdString(),
+              "The file: " + programDir.File("patch.sh") +
+                  " already exists, would you like to attempt to resume the download?");
     const std::string log = LogText();
     EXPECT_NE(log.find("> USER anonymous"), std::string::npos) << log;
     EXPECT_NE(log.find("> REST 1000"), std::string::npos) << log;
