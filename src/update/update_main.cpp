@@ -50,7 +50,6 @@ namespace {
 // The fixed address the build gives as the anonymous FTP password.
 constexpr const char* kAnonymousPassword = "updater@parlevo.net";
 
-constexpr int kDataRole = Qt::UserRole + 1;    // the row's TDLInfo
 constexpr int kImageRole = Qt::UserRole + 2;   // the row's image index
 
 // A row of the download list; it owns its site.
