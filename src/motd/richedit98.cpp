@@ -5,6 +5,7 @@
 #include "motd/rtfwriter.h"
 #include "platform/ansi.h"
 
+#include <QColor>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
@@ -45,7 +46,9 @@ std::string TRichEdit98::SaveToRtf() const { return WriteRtf(SaveRtfDocument(*do
 
 void TRichEdit98::DetectLinks()
 {
-    MarkMotdLinks(*document());
+    // Blue; a light blue on a dark background, where dark blue cannot be read.
+    const bool dark = palette().color(QPalette::Base).lightness() < 128;
+    MarkMotdLinks(*document(), dark ? QColor(0x80, 0xB4, 0xFF) : QColor(Qt::blue));
     verticalScrollBar()->setValue(0);
 }
 

@@ -1,8 +1,9 @@
 // The News window's message view: read-only rich text with a vertical scroll
 // bar, no undo, a selection that stays visible without the focus, and links
 // found by itself. Text that starts with a known scheme name ("http",
-// "mailto", "ftp", ... see FindMotdLinks) is underlined and blue, shows the
-// hand cursor, and a click on it raises OnURLClick with the link's text.
+// "mailto", "ftp", ... see FindMotdLinks) is underlined and blue (a light
+// blue on a dark background), shows the hand cursor, and a click on it
+// raises OnURLClick with the link's text.
 #pragma once
 
 #include <QTextBrowser>

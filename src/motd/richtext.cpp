@@ -130,12 +130,14 @@ void LoadRtfDocument(QTextDocument& target, const TRtfDocument& source)
     cursor.endEditBlock();
 }
 
-void MarkMotdLinks(QTextDocument& document)
+void MarkMotdLinks(QTextDocument& document) { MarkMotdLinks(document, QColor(Qt::blue)); }
+
+void MarkMotdLinks(QTextDocument& document, const QColor& colour)
 {
     QTextCharFormat link;
     link.setAnchor(true);
     link.setFontUnderline(true);
-    link.setForeground(QColor(Qt::blue));
+    link.setForeground(colour);
     // One edit for all links: the view lays the document out once, not once a link.
     QTextCursor cursor(&document);
     cursor.beginEditBlock();

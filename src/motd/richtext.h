@@ -4,6 +4,7 @@
 
 #include "motd/rtfreader.h"
 
+class QColor;
 class QTextDocument;
 
 // Replaces the content of `target` with `source`: one block a paragraph,
@@ -20,4 +21,5 @@ TRtfDocument SaveRtfDocument(const QTextDocument& source);
 
 // Underlines and colours blue every address FindMotdLinks finds in the
 // document and makes it an anchor whose target is the address text.
+void MarkMotdLinks(QTextDocument& document, const QColor& colour);
 void MarkMotdLinks(QTextDocument& document);

@@ -112,6 +112,11 @@ TEST_F(MotdServiceTest, PlainMessageShowsTheFloatingWindowAndItsLinksOpenThrough
     QTextDocument* doc = form->motd_text->document();
     const int at = doc->toPlainText().indexOf("http://");
     EXPECT_EQ(FormatAt(doc, at).anchorHref(), "http://example.org/Path?a=1");
+    EXPECT_TRUE(FormatAt(doc, at).fontUnderline());
+    // A blue that can be read on the skin's dark window colour.
+    const QColor link = FormatAt(doc, at).foreground().color();
+    EXPECT_GT(link.blue(), link.red());
+    EXPECT_GE(link.lightness(), 160);
     EXPECT_FALSE(FormatAt(doc, at - 2).isAnchor());
 
     // A click on the link opens it through the redirect page with area 5.
