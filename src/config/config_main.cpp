@@ -204,6 +204,12 @@ void Tconfig_form::WriteSetting(const std::string& name, const std::string& text
     store.WriteString(SettingsKey(), name, text);
 }
 
+void Tconfig_form::WriteSettings(const std::vector<std::pair<std::string, std::string>>& values)
+{
+    platform::RegistryStore store = Store();
+    store.WriteStrings(SettingsKey(), values);
+}
+
 bool Tconfig_form::GameExecutableFound() const
 {
     const std::string dir = ProgramDirText();

@@ -14,6 +14,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -83,6 +85,9 @@ public:
     // Program values under the settings key. Reading never fails.
     std::string ReadSetting(const std::string& name) const;
     void WriteSetting(const std::string& name, const std::string& text);
+    // Several values in one write of the store, in order, as WriteSetting
+    // one after the other would leave them.
+    void WriteSettings(const std::vector<std::pair<std::string, std::string>>& values);
 
     bool GameExecutableFound() const;
     void SaveSettings();
