@@ -13,13 +13,17 @@ namespace {
 // The posted message: the connection handle and one record.
 class TLobbyRecordEvent : public QEvent {
 public:
-    TLobbyRecordEvent(uint32_t socket, LobbyRecord record)
-        : QEvent(platform::kLobbyRecordEvent), socket(socket), record(std::move(record))
+    TLobbyRecordEvent(uint32_t socket, LobbyRecord record, uint64_t refresh)
+        : QEvent(platform::kLobbyRecordEvent), socket(socket), record(std::move(record)), refresh(refresh)
     {
     }
     uint32_t socket;
     LobbyRecord record;
+    uint64_t refresh;   // for a cmRefresh: how many had been posted, this one included
 };
+
+// What a posted record costs beyond its text.
+constexpr std::size_t kRecordOverhead = sizeof(TLobbyRecordEvent) + 32;
 
 constexpr std::size_t kGrowBy = 5;
 
@@ -93,7 +97,10 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
         }
         else {
             ++pendingRecords_;
-            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record)));
+            pendingBytes_ += r.record.param.size() + kRecordOverhead;
+            if (r.record.type == cmRefresh)
+                ++refreshesPosted_;
+            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record), refreshesPosted_));
         }
         if (r.used == 0)
             break;
@@ -103,6 +110,8 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
     receiveBuffer.erase(0, consumed);
 }
 
+void Tplb_form::RecordFailed(const std::exception& error) { platform::ShowException(error); }
+
 void Tplb_form::ReportBadFrame(const std::string& why) { std::fprintf(stderr, "lobby: %s\n", why.c_str()); }
 
 bool Tplb_form::event(QEvent* e)
@@ -110,11 +119,15 @@ bool Tplb_form::event(QEvent* e)
     if (e->type() == platform::kLobbyRecordEvent) {
         auto* posted = static_cast<TLobbyRecordEvent*>(e);
         --pendingRecords_;
+        pendingBytes_ -= posted->record.param.size() + kRecordOverhead;
+        // A later cmRefresh is on its way: it rebuilds the list for both.
+        if (posted->record.type == cmRefresh && posted->refresh != refreshesPosted_)
+            return true;
         try {
             HandleRecord(posted->record, posted->socket);
         } catch (const std::exception& error) {
             // The record is dropped; the ones after it are handled normally.
-            platform::ShowException(error);
+            RecordFailed(error);
         }
         RecordHandled();
         return true;

@@ -66,7 +66,7 @@ void Tscplb_cform::SetKeyCaptions()
     SetKeyCaption(Label3, "Yellow Game: In Progress", ColourOf(0x008080));
 }
 
-void Tscplb_cform::JoinRunningGame()
+TGameServer Tscplb_cform::JoinedServer() const
 {
     std::string address;
     if (ValidPlayer(selfIndex)) {
@@ -76,8 +76,12 @@ void Tscplb_cform::JoinRunningGame()
     }
     TGameServer server(address, "1235");
     server.GamePort = "1234";
-    config->RunGame(server);
+    return server;
 }
+
+void Tscplb_cform::JoinRunningGame() { config->RunGame(JoinedServer()); }
+
+bool Tscplb_cform::JoinedGameRunning() { return config->GameRunning(JoinedServer()); }
 
 void Tscplb_cform::StartHostedGame()
 {
