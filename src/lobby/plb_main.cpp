@@ -83,13 +83,19 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
 {
     std::size_t consumed = 0;
     std::string_view rest(receiveBuffer);
+    // Bad frames are told once for all of this piece: the first reason and
+    // how many, so a master sending nothing else cannot flood the pane.
+    std::string firstBad;
+    int bad = 0;
     while (!rest.empty()) {
         lobby::SplitResult r = lobby::SplitFrame(rest);
         if (r.status == lobby::SplitStatus::Incomplete)
             break;
         if (r.status == lobby::SplitStatus::Bad) {
-            ReportBadFrame(r.error);
+            if (bad++ == 0)
+                firstBad = r.error;
             if (r.oversized) {
+                ReportBadFrame(firstBad, bad);
                 receiveBuffer.clear();
                 FramingLost();
                 return;
@@ -108,11 +114,16 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
         rest.remove_prefix(r.used);
     }
     receiveBuffer.erase(0, consumed);
+    if (bad > 0)
+        ReportBadFrame(firstBad, bad);
 }
 
 void Tplb_form::RecordFailed(const std::exception& error) { platform::ShowException(error); }
 
-void Tplb_form::ReportBadFrame(const std::string& why) { std::fprintf(stderr, "lobby: %s\n", why.c_str()); }
+void Tplb_form::ReportBadFrame(const std::string& why, int count)
+{
+    std::fprintf(stderr, "lobby: %s (%d frames)\n", why.c_str(), count);
+}
 
 bool Tplb_form::event(QEvent* e)
 {

@@ -43,7 +43,7 @@ public:
 
     // Cuts every whole frame off the front of the receive buffer and posts
     // its record; keeps the incomplete tail. Bytes that cannot be a frame
-    // are dropped and reported through ReportBadFrame. A cmRefresh posted
+    // are dropped and reported through ReportBadFrame, once for the call. A cmRefresh posted
     // while an earlier one still waits takes its place: the list is rebuilt
     // once, when the later one is handled.
     void SplitReceiveBuffer(uint32_t socket);
@@ -68,8 +68,9 @@ public:
 protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
-    // Says that received bytes were dropped; the lobby window shows it.
-    virtual void ReportBadFrame(const std::string& why);
+    // Says that received bytes were dropped: `count` frames of one piece
+    // read, the first of them for `why`. The lobby window shows it.
+    virtual void ReportBadFrame(const std::string& why, int count);
     // The stream no longer starts at a frame boundary (a length no record
     // can have): nothing that follows can be trusted.
     virtual void FramingLost() {}

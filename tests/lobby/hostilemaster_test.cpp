@@ -201,6 +201,31 @@ TEST_F(HostileMasterTest, AnOverlongLineIsCutWithAMark)
     EXPECT_EQ(dialogs.shown[0].text, QString(Tplb_c::kMaxShownMessage - mark, 'n') + Tplb_c::kCutMark);
 }
 
+TEST_F(HostileMasterTest, AFloodOfBadFramesIsToldInAFewLines)
+{
+    Joined();
+    std::string text = std::string("\\player\\0\\cmparam\\") + '\0';
+    lobby::CipherFrame(text.data(), text.size());
+    const uint32_t n = uint32_t(text.size());
+    const std::string typeless = std::string(reinterpret_cast<const char*>(&n), 4) + text;
+    std::string flood;
+    for (int i = 0; i < 500; ++i)
+        flood += typeless;
+    master.SendRaw(flood);
+    master.SendChat(0, 0, "still here");
+    Settle();
+    const auto lines = LinesStartingWith(lobby->mainchat, "Dropped data from the master that is not a lobby record: ");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_LE(lines.size(), 3u);
+    int told = 0;
+    for (const auto& [line, colour] : lines) {
+        const int open = line.lastIndexOf(" (");
+        told += line.endsWith(" frames)") ? line.mid(open + 2, line.size() - open - 10).toInt() : 1;
+    }
+    EXPECT_EQ(told, 500);
+    EXPECT_EQ(lobby->mainchat->document()->lastBlock().text(), "still here");
+}
+
 TEST_F(HostileMasterTest, ReadingWaitsWhileRecordsPileUpAndNothingIsLost)
 {
     Joined();

@@ -239,7 +239,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void RecordHandled() override;
     void RecordFailed(const std::exception& error) override;
-    void ReportBadFrame(const std::string& why) override;
+    void ReportBadFrame(const std::string& why, int count) override;
     void FramingLost() override;
     // Shows `why` as a status line, then closes the connection and asks
     // whether to reconnect, once the current handler has returned.

@@ -139,9 +139,12 @@ void Tplb_c::TCPError(TCustomWSockets* sender, int error, const std::string& msg
     platform::ShowMessage(this, platform::DialogKind::Error, platform::FromAnsi(msg));
 }
 
-void Tplb_c::ReportBadFrame(const std::string& why)
+void Tplb_c::ReportBadFrame(const std::string& why, int count)
 {
-    AddChatLine(mainchat, "Dropped data from the master that is not a lobby record: " + why, kStatusColour);
+    AddChatLine(mainchat,
+                "Dropped data from the master that is not a lobby record: " + why +
+                    (count > 1 ? " (" + std::to_string(count) + " frames)" : std::string()),
+                kStatusColour);
 }
 
 void Tplb_c::FramingLost()
