@@ -127,7 +127,7 @@ bool DecodeRecord(std::string_view plain, LobbyRecord& record)
     if (type.empty())
         return false;
     record.type = static_cast<uint8_t>(static_cast<uint8_t>(type[0]) - 32);
-    record.player = StrToIntDef(LookupValue(plain, "player"), 0);
+    record.player = DecimalToIntDef(LookupValue(plain, "player"), 0);
     // The param runs to the end of the frame. The frame's closing zero byte
     // is not kept: a value read from the param ends at the end of the text
     // exactly as it would at that zero byte, so every lookup is the same.
