@@ -5,6 +5,7 @@
 #pragma once
 
 #include "lobby/protocol.h"
+#include "lobbyview.h"
 #include "log.h"
 #include "options.h"
 
@@ -52,6 +53,8 @@ public:
 
     std::size_t ClientCount() const { return clients_.size(); }
     std::size_t PlayerCount() const { return names_.size(); }
+    // The named players and the open games as onlookers see them.
+    TLobbySnapshot Snapshot() const;
 
 private:
     void ReleaseEmptyLobby();

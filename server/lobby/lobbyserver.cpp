@@ -114,6 +114,7 @@ void TLobbyServer::Accept()
         std::string why;
         if (e || !master_.Admit(address, why)) {
             log_("connection from " + address + " refused: " + (e ? e.message() : why));
+            counters_.Dropped(e ? e.message() : why);
             if (!e) {
                 socket.non_blocking(true, e);
                 TFrame notice = MakeFrame(cmMessage, "\\message\\" + why);
@@ -166,6 +167,7 @@ void TLobbyServer::OnReadable(TConnId id)
             Doom(*c, ec == asio::error::eof ? "closed by the client" : ec.message());
             break;
         }
+        counters_.bytesIn += n;
         // Frames are cut straight out of the read buffer; only a tail that
         // is not yet a whole frame is kept (with what came before it).
         std::string& tail = c->ReceiveTail();
@@ -183,6 +185,7 @@ void TLobbyServer::OnReadable(TConnId id)
             if (r.status == lobby::SplitStatus::Incomplete)
                 break;
             at += r.used;
+            ++counters_.framesIn;
             if (r.status == lobby::SplitStatus::Bad) {
                 if (r.oversized) {
                     // A length we refuse leaves nothing to resynchronise on.
@@ -221,6 +224,7 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame)
         Doom(*c, "send queue above " + std::to_string(options_.limits.sendQueue) + " bytes (slow reader)");
         return;
     }
+    ++counters_.framesOut;
     if (!c->dirty && !c->waitingWrite) {
         c->dirty = true;
         dirty_.push_back(conn);
@@ -291,7 +295,10 @@ void TLobbyServer::Settle()
                 continue;
             bool blocked;
             std::string error;
-            if (!c->Flush(blocked, error))
+            const std::size_t queued = c->Queued();
+            const bool flushed = c->Flush(blocked, error);
+            counters_.bytesOut += queued - c->Queued();
+            if (!flushed)
                 Doom(*c, error);
             else if (blocked && !c->waitingWrite)
                 WaitWrite(*c);
@@ -324,6 +331,7 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     connections_.erase(it);
     boost::system::error_code ec;
     conn->Socket().close(ec);
+    counters_.Dropped(reason);
     if (!tellMaster)
         log_("connection " + std::to_string(id) + " dropped: " + reason);
     if (tellMaster)

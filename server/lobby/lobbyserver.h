@@ -22,6 +22,9 @@ public:
     void Start();
     void Stop();
     boost::asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
+    // Read-only views for the live lobby page and the metrics.
+    TLobbySnapshot Snapshot() const { return master_.Snapshot(); }
+    const TLobbyCounters& Counters() const { return counters_; }
 
 private:
     void ReserveSocketState(std::size_t count);
@@ -56,6 +59,7 @@ private:
     std::unordered_map<TConnId, std::unique_ptr<TLobbyConnection>> connections_;
     std::vector<TConnId> dirty_;
     std::vector<std::pair<TConnId, std::string>> doomed_;
+    TLobbyCounters counters_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
     bool settlePosted_ = false;

@@ -111,6 +111,27 @@ bool TNewsFile::Refresh(uint64_t nowMs)
     return true;
 }
 
+bool TNewsFile::Reread(uint64_t nowMs)
+{
+    if (path_.empty())
+        return false;
+    looked_ = true;
+    lastLook_ = nowMs;
+    TStamp stamp = StampOf(path_);
+    TNews news;
+    std::string error;
+    if (!Read(news, error)) {
+        log_("news file " + path_ + ": " + error + "; the last news stays");
+        lastError_ = error;
+        return false;
+    }
+    stamp_ = stamp;
+    lastError_.clear();
+    news_ = std::move(news);
+    log_("news file " + path_ + " read again: " + Summary());
+    return true;
+}
+
 std::string TNewsFile::Summary() const
 {
     return std::to_string(news_.headers.size()) + " header lines, " + std::to_string(news_.body.size())
