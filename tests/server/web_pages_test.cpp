@@ -197,19 +197,6 @@ TEST(LobbyPages, AnswerTheirPathsOnly)
     EXPECT_EQ(asked, 3);
 }
 
-TEST(LobbyPages, DropReasonsOfTheLobbyHaveTheirKinds)
-{
-    EXPECT_EQ(TLobbyCounters::DropKindOf("closed by the client"), "client_closed");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("send queue above 262144 bytes (slow reader)"), "slow_reader");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("frame length 9000 above the limit of 8192"), "oversized_frame");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("no name within 60000 ms"), "no_name");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("silent for two keep-alive periods"), "silent");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("The lobby is full, please try again later."), "lobby_full");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("Too many connections from your address."), "address_limit");
-    EXPECT_EQ(TLobbyCounters::DropKindOf("Broken pipe"), "other");
-    EXPECT_EQ(TLobbyCounters::DropKinds().back(), "other");
-}
-
 TEST(ParlevodWeb, ServesTheLobbyItHoldsAndCountsWhatHappened)
 {
     TParlevodProcess server({"--per-address", "3"});
