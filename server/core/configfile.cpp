@@ -1,13 +1,8 @@
 #include "configfile.h"
 
 #include "app/textfuncs.h"
+#include "textfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -171,41 +166,9 @@ std::vector<std::string> ConfigArguments(const std::vector<TConfigEntry>& entrie
 
 std::string ReadConfigFile(const std::string& path)
 {
-    auto fail = [&](const std::string& why) {
-        return std::invalid_argument("cannot read the configuration file " + path + ": " + why);
-    };
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw fail(std::strerror(errno));
-    std::string text;
-    std::string error;
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-    } else {
-        char buffer[16384];
-        for (;;) {
-            ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = std::strerror(errno);
-                break;
-            }
-            if (n == 0)
-                break;
-            text.append(buffer, std::size_t(n));
-            if (text.size() > kMaxFileBytes) {
-                error = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
-                break;
-            }
-        }
-    }
-    close(fd);
-    if (!error.empty())
-        throw fail(error);
+    std::string text, error;
+    if (!ReadTextFile(path, kMaxFileBytes, text, error))
+        throw std::invalid_argument("cannot read the configuration file " + path + ": " + error);
     return text;
 }
 

@@ -232,7 +232,7 @@ std::optional<THttpAnswer> TLobbyPages::Answer(std::string_view method, std::str
     std::string path;
     std::string_view query;
     SplitTarget(target, path, query);
-    if (path != "/" && path != "/index.html" && path != "/lobby.json" && path != "/metrics")
+    if (path != "/" && path != "/lobby.json" && path != "/metrics")
         return std::nullopt;
     if (method != "GET" && method != "HEAD") {
         THttpAnswer a;

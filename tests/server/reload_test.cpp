@@ -88,13 +88,7 @@ TEST(ParlevodHangup, RereadsNewsAndKeysWhilePlayersStayInTheirGame)
 
     TClientPtr host = Join(server, "Hosting");
     TClientPtr member = Join(server, "Member");
-    host->Send(cmHost, "\\name\\Evening Game\\maxplayers\\4\\inviteonly\\0");
-    auto game = WaitGame(*member, [](const lobby::GameRecord& g) { return g.active && g.Name() == "Evening Game"; });
-    ASSERT_TRUE(game.has_value());
-    member->Send(cmJoin, "\\to\\" + std::to_string(game->index));
-    ASSERT_TRUE(WaitPlayer(*host, member->SelfIndex(), [&](const lobby::PlayerRecord& p) {
-        return p.hostPlayer == host->SelfIndex();
-    }));
+    ASSERT_TRUE(HostAndJoin(*host, *member, "Evening Game", 4));
 
     dir.Write("news.txt", "MOTD\nThe second news\n");
     dir.Write("keys", "secondgame Xyz789\n");

@@ -34,13 +34,7 @@ TEST(LobbyPageInChromium, ListsThePlayersAndTheirGame)
     ASSERT_NE(web, 0);
     TClientPtr host = Join(server, "Commander Vex");
     TClientPtr guest = Join(server, "<b>Rook</b> & Co");
-    host->Send(cmHost, "\\name\\Operation Dawn [Europe]\\maxplayers\\8\\inviteonly\\0");
-    auto game = WaitGame(*guest, [](const lobby::GameRecord& g) { return g.active && g.Name() == "Operation Dawn [Europe]"; });
-    ASSERT_TRUE(game.has_value());
-    guest->Send(cmJoin, "\\to\\" + std::to_string(game->index));
-    ASSERT_TRUE(WaitPlayer(*host, guest->SelfIndex(), [&](const lobby::PlayerRecord& p) {
-        return p.hostPlayer == host->SelfIndex();
-    }));
+    ASSERT_TRUE(HostAndJoin(*host, *guest, "Operation Dawn [Europe]", 8));
     const std::string url = "http://127.0.0.1:" + std::to_string(web) + "/";
 
     TempDir profile;

@@ -166,6 +166,7 @@ TEST(LobbyPages, AnswerTheirPathsOnly)
     });
     EXPECT_FALSE(pages.Answer("GET", "/motd.asp?cmd=x").has_value());
     EXPECT_FALSE(pages.Answer("GET", "/lobby.json.bak").has_value());
+    EXPECT_FALSE(pages.Answer("GET", "/index.html").has_value());
     EXPECT_EQ(asked, 0);
 
     auto page = pages.Answer("GET", "/?from=site");
@@ -204,13 +205,7 @@ TEST(ParlevodWeb, ServesTheLobbyItHoldsAndCountsWhatHappened)
     ASSERT_NE(web, 0);
     TClientPtr host = Join(server, "Hosting");
     TClientPtr guest = Join(server, "<i>Guest</i>");
-    host->Send(cmHost, "\\name\\Dawn Patrol\\maxplayers\\6\\inviteonly\\0");
-    auto game = WaitGame(*guest, [](const lobby::GameRecord& g) { return g.active && g.Name() == "Dawn Patrol"; });
-    ASSERT_TRUE(game.has_value());
-    guest->Send(cmJoin, "\\to\\" + std::to_string(game->index));
-    ASSERT_TRUE(WaitPlayer(*host, guest->SelfIndex(), [&](const lobby::PlayerRecord& p) {
-        return p.hostPlayer == host->SelfIndex();
-    }));
+    ASSERT_TRUE(HostAndJoin(*host, *guest, "Dawn Patrol", 6));
     {
         TLobbyTestClient passing;   // comes and goes without a name
         ASSERT_TRUE(passing.Connect(server.Port()));
