@@ -42,17 +42,6 @@ bool Below(std::string_view version, uint32_t bound)
     return std::stoull(std::string(version)) < bound;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::optional<TMotdRequest> ParseMotdRequest(std::string_view text)
@@ -159,8 +148,8 @@ std::string UrlDecode(std::string_view text)
         char c = text[i];
         if (c == '+') {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+            out += char(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += c;

@@ -276,15 +276,8 @@ bool TryStrToInt(std::string_view text, int32_t& value)
         return false;
     uint64_t magnitude = 0;
     for (; i < text.size(); ++i) {
-        char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
+        const int digit = HexDigitValue(text[i]);
+        if (digit < 0 || digit >= base)
             return false;
         magnitude = magnitude * uint64_t(base) + uint64_t(digit);
         if (magnitude > 0xFFFFFFFFull)

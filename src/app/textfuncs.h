@@ -69,6 +69,18 @@ inline int32_t MaxOf(int32_t a, int32_t b) { return a > b ? a : b; }
 
 // --- number conversion ------------------------------------------------------
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Integer text as the program reads numbers everywhere: leading blanks, an
 // optional sign, then decimal digits or hexadecimal after "$", "x" or "0x";
 // nothing may follow; the value must fit 32 bits.

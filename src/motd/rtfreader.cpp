@@ -1,5 +1,6 @@
 #include "rtfreader.h"
 
+#include "app/textfuncs.h"
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -199,14 +200,7 @@ std::size_t TReader::Control(std::size_t at)
             int value = 0;
             std::size_t digits = 0;
             while (digits < 2 && i < in_.size()) {
-                char h = in_[i];
-                int v = -1;
-                if (isDigit(h))
-                    v = h - '0';
-                else if (h >= 'a' && h <= 'f')
-                    v = h - 'a' + 10;
-                else if (h >= 'A' && h <= 'F')
-                    v = h - 'A' + 10;
+                const int v = HexDigitValue(in_[i]);
                 if (v < 0)
                     break;
                 value = value * 16 + v;

@@ -10,17 +10,6 @@ namespace {
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHive = "HKEY_CURRENT_USER";
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Reads a quoted string starting at line[pos] == '"'; returns false when it
 // does not end on this line. Escapes are those of Wine's registry files:
 // \\, \", \n, \r, \t and \x with one to four hex digits naming a
@@ -48,7 +37,7 @@ bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out)
         case 'x': {
             char32_t code = 0;
             int digits = 0;
-            for (int d; digits < 4 && pos < line.size() && (d = HexDigit(line[pos])) >= 0; ++digits, ++pos)
+            for (int d; digits < 4 && pos < line.size() && (d = HexDigitValue(line[pos])) >= 0; ++digits, ++pos)
                 code = code * 16 + char32_t(d);
             if (digits == 0)
                 out += 'x';
@@ -82,7 +71,7 @@ std::string Quote(std::string_view bytes)
                 // Four digits when a hex digit follows, so a reader taking up
                 // to four does not run on into the next character.
                 out += "\\x";
-                if (i + 1 < utf8.size() && HexDigit(utf8[i + 1]) >= 0)
+                if (i + 1 < utf8.size() && HexDigitValue(utf8[i + 1]) >= 0)
                     out += "00";
                 out += hex[c >> 4];
                 out += hex[c & 15];

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <random>
 
 using platform::ProcessEventsUntil;
 
@@ -23,15 +22,6 @@ namespace {
 enum class Server { Pyftpd, Vsftpd };
 
 void PrintTo(Server s, std::ostream* out) { *out << (s == Server::Pyftpd ? "pyftpdlib" : "vsftpd"); }
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(rng());
-    return s;
-}
 
 std::unique_ptr<TPeerServer> StartServer(Server kind, TFtpServerOptions options = {})
 {

@@ -1,6 +1,7 @@
 // THttpCli against real servers and proxies from Debian packages, each
 // started by the test on a free port with a configuration of its own.
 #include "support/peerservers.h"
+#include "support/tempdir.h"
 #include "net/HttpProt.h"
 
 #include "platform/eventloop.h"
@@ -11,20 +12,10 @@
 
 #include <functional>
 #include <memory>
-#include <random>
 
 using platform::ProcessEventsUntil;
 
 namespace {
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(rng());
-    return s;
-}
 
 struct Fetched {
     int status = 0;

@@ -1,4 +1,5 @@
 #include "loopback.h"
+#include "support/tempdir.h"
 #include "net/WSockets.h"
 #include "net/wsockerrors.h"
 
@@ -71,15 +72,6 @@ struct Connected {
             ::close(peer);
     }
 };
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -67,3 +68,12 @@ ScopedSettingsHome::~ScopedSettingsHome()
 }
 
 std::string ScopedSettingsHome::storePath() const { return dir_.File("parlevo/hkcu.reg"); }
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}

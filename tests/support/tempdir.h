@@ -2,6 +2,7 @@
 // and helpers to write files into it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class TempDir {
@@ -22,6 +23,10 @@ private:
 };
 
 std::string ReadFileText(const std::string& path);
+
+// `n` bytes of noise, the same for the same seed: documents to send and
+// compare byte for byte.
+std::string RandomBytes(std::size_t n, unsigned seed);
 
 // Points the settings store of this process at a fresh folder while alive.
 class ScopedSettingsHome {

@@ -28,7 +28,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 
 using platform::DialogKind;
 using platform::DialogResult;
@@ -37,15 +36,6 @@ using platform::ProcessEventsUntil;
 namespace {
 
 const char* const kKey = "Software\\Parlevo\\quillet\\scompany";
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(rng());
-    return s;
-}
 
 std::string Sha256(const std::string& bytes)
 {
