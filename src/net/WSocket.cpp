@@ -43,11 +43,13 @@ TWSocket::TWSocket(QObject* Owner) : TCustomWSockets(Owner)
     FSockType = SOCK_STREAM;
 }
 
+// A name look-up still running is left to finish: its answer goes to a
+// socket that is gone (Qt drops it with its context) or to a later
+// generation, which ignores it. Aborting it would lose the answer's
+// handler inside Qt, a leak for every look-up cut short.
 TWSocket::~TWSocket()
 {
     ++FGeneration;
-    if (FLookupId >= 0)
-        QHostInfo::abortHostLookup(FLookupId);
 }
 
 std::string TWSocket::ErrorText(int Error) { return wsocket::ErrorText(Error); }
@@ -126,10 +128,9 @@ void TWSocket::Connect()
         return;
     }
     const uint32_t generation = FGeneration;
-    FLookupId = QHostInfo::lookupHost(QString::fromStdString(hop), this, [this, generation](const QHostInfo& info) {
+    QHostInfo::lookupHost(QString::fromStdString(hop), this, [this, generation](const QHostInfo& info) {
         if (generation != FGeneration)
             return;
-        FLookupId = -1;
         for (const QHostAddress& found : info.addresses()) {
             if (found.protocol() == QAbstractSocket::IPv4Protocol) {
                 LookupDone(htonl(found.toIPv4Address()), 0);
@@ -383,11 +384,7 @@ bool TWSocket::SendStr(const std::string& Text)
 
 void TWSocket::Close()
 {
-    ++FGeneration;
-    if (FLookupId >= 0) {
-        QHostInfo::abortHostLookup(FLookupId);
-        FLookupId = -1;
-    }
+    ++FGeneration;   // a look-up still running is ignored when it ends
     FPhase = TWSocket::Phase::Idle;
     FSocksInput.clear();
     FPending.clear();

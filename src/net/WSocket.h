@@ -94,7 +94,6 @@ private:
     Phase FPhase = Phase::Idle;
     TConnectStep FFailedStep = TConnectStep::None;
     uint32_t FGeneration = 0;   // bumped by Close: late callbacks of an earlier Connect are dropped
-    int FLookupId = -1;
     std::string FDnsResult;
     uint16_t FTargetPort = 0;   // Port as a number, for the proxy's request
     uint16_t FHopPort = 0;      // port of the first hop (the proxy, or the peer)

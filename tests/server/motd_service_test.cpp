@@ -20,6 +20,15 @@
 #include <optional>
 #include <thread>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QP_HAS_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef QP_HAS_ADDRESS_SANITIZER
+#define QP_HAS_ADDRESS_SANITIZER 0
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -507,7 +516,13 @@ TEST(MotdService, ThousandRequestsLeaveMemoryWhereItWas)
     ASSERT_GT(before, 0);
     ASSERT_EQ(round(1000), 2000);
     long after = server.RssKb();
+#if defined(__SANITIZE_ADDRESS__) || QP_HAS_ADDRESS_SANITIZER
+    // The address sanitizer keeps freed memory in quarantine: the figure
+    // says nothing about the server then.
+    (void)after;
+#else
     EXPECT_LE(after - before, 256) << before << " kB before, " << after << " kB after";
+#endif
     EXPECT_TRUE(server.Process().Running());
 }
 
