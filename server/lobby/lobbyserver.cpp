@@ -228,10 +228,12 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             turn = TTurn::More;
             break;
         }
-        lobby::SplitResult r = lobby::SplitFrame(data, limits.maxFrame);
-        if (r.status == lobby::SplitStatus::Incomplete)
+        // Measured first, deciphered only once it is taken: a frame held
+        // back by the budget stays as it came, to be read in a later turn.
+        lobby::FrameExtent extent = lobby::MeasureFrame(data, limits.maxFrame);
+        if (extent.status == lobby::SplitStatus::Incomplete)
             break;
-        if (r.status == lobby::SplitStatus::Bad && r.oversized) {
+        if (extent.status == lobby::SplitStatus::Bad) {
             // A length we refuse leaves nothing to resynchronise on. The
             // client is told, behind whatever it was still to get.
             bool blocked;
@@ -239,19 +241,26 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             c->Output().Push(MakeFrame(cmMessage, "\\message\\Frame too large; connection closed."), {}, now,
                              SIZE_MAX);
             c->Flush(blocked, error);
-            Doom(*c, r.error);
+            Doom(*c, lobby::SplitFrame(data, limits.maxFrame).error);
             return TTurn::Closed;
         }
         if (limits.floodLimit && !c->inputFrames.Take(now)) {
             turn = TTurn::Paused;
             break;
         }
+        // Deciphered where it lies in the input; the record's param is
+        // copied once, into a buffer that keeps its size from frame to frame.
+        lobby::OpenedFrame r = lobby::OpenFrame(c->Input().data() + at, extent.used, limits.maxFrame);
         at += r.used;
         ++handled;
-        if (r.status == lobby::SplitStatus::Bad)
+        if (r.status == lobby::SplitStatus::Bad) {
             master_.BadFrame(id, r.error, now);
-        else
-            master_.Received(id, r.record, now);
+        } else {
+            record_.type = r.record.type;
+            record_.player = r.record.player;
+            record_.param.assign(r.record.param);
+            master_.Received(id, record_, now);
+        }
         c = Find(id);
         if (!c || c->closing)
             return TTurn::Closed;

@@ -76,6 +76,7 @@ private:
     uint64_t resumeAt_ = 0;                            // when resume_ fires; 0 = not armed
     std::vector<TConnId> dirty_;
     std::vector<std::pair<TConnId, std::string>> doomed_;
+    LobbyRecord record_;                               // the record being handled, reused
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TConnId nextId_ = 1;
