@@ -269,8 +269,11 @@ void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
     case cmStart: HandleStart(c, r); break;
     case cmChat: HandleChat(c, r); break;
     case cmPrivMsg: HandlePrivMsg(c, r); break;
-    default: break;   // cmPong and anything a client has no business sending
+    default: return;   // cmPong and anything a client has no business sending
     }
+    // The player sees the outcome of its own request at once; the others
+    // hear of it with the lobby's next round.
+    out_.Hurry(conn);
 }
 
 // A name request is refused, renames a player, or brings a newcomer in.
@@ -353,6 +356,7 @@ void TLobbyMaster::SendWholeLobby(TConnId conn)
         if (games_[g].rec.active)
             out_.Send(conn, GameFrame(int32_t(g)), {TSlot::Game, int32_t(g)});
     out_.Send(conn, RefreshFrame(), {TSlot::Refresh, 0});
+    out_.Hurry(conn);
 }
 
 void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)

@@ -23,6 +23,9 @@ public:
     // Queue a frame towards a connection; `slot` says which record it is,
     // if any (see TSendQueue).
     virtual void Send(TConnId conn, const TFrame& frame, TSlot slot) = 0;
+    // What waits for the connection answers its client's own request: to
+    // be written without waiting for the next round of the lobby's state.
+    virtual void Hurry(TConnId) {}
     // Close a connection the master has already forgotten.
     virtual void Drop(TConnId conn, const std::string& reason) = 0;
 };
