@@ -1,9 +1,10 @@
 // The message of the day as the News window reads it, over arbitrary bytes:
 // the reply split into header lines and message, the settings the header
-// lines give, the links in the text, and the message read as RTF, with the
-// window's bounds and with tight ones.
+// lines give, the links in the text, the message read as RTF, with the
+// window's bounds and with tight ones, and written back as RTF.
 #include "motd/motdtext.h"
 #include "motd/rtfreader.h"
+#include "motd/rtfwriter.h"
 #include "platform/codepage.h"
 
 #include <cstdint>
@@ -36,6 +37,24 @@ void CheckDocument(const TRtfDocument& doc, std::size_t inputSize, const TRtfLim
             std::abort();
 }
 
+// What the News window writes of a document when it moves reads back as
+// the same document.
+void CheckRoundTrip(const TRtfDocument& doc)
+{
+    const TRtfDocument again = ReadRtf(WriteRtf(doc));
+    if (again.fonts != doc.fonts || again.paragraphs.size() != doc.paragraphs.size())
+        std::abort();
+    for (std::size_t p = 0; p < doc.paragraphs.size(); ++p) {
+        const TRtfParagraph& a = doc.paragraphs[p];
+        const TRtfParagraph& b = again.paragraphs[p];
+        if (a.align != b.align || a.runs.size() != b.runs.size())
+            std::abort();
+        for (std::size_t r = 0; r < a.runs.size(); ++r)
+            if (a.runs[r].text != b.runs[r].text || !(a.runs[r].format == b.runs[r].format))
+                std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -60,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     TRtfLimits tight;
     tight.maxDepth = 6;
     tight.maxOutput = 700;
+    CheckRoundTrip(ReadRtf(input));
     for (const TRtfLimits& limits : {TRtfLimits{}, tight}) {
         CheckDocument(ReadRtf(input, limits), size, limits);
         CheckDocument(ReadRtf(body, limits), body.size(), limits);

@@ -1,6 +1,7 @@
 // The settings file parser and the INI reader over arbitrary text. A file
 // that parses must come back unchanged through writing and parsing again,
-// so a value the program stores is never altered by a later write.
+// so a value the program stores is never altered by a later write; and any
+// bytes stored as a value (or a value's name) must read back as they were.
 #include "platform/inifile.h"
 #include "platform/regstore.h"
 
@@ -39,6 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         if (!again || !SameDocument(*doc, *again))
             std::abort();   // a write would change or lose what was stored
     }
+    // The input as a value the program stores, and as its name: a write
+    // and a read give back every byte, control characters included.
+    platform::RegDocument stored;
+    stored.FindOrAdd(platform::FullKeyPath("Software\\Parlevo\\quillet\\scompany\\config"))
+        .Set(platform::RegValue{std::string(text), true, std::string(text)});
+    auto read = platform::ParseRegFile(platform::FormatRegFile(stored));
+    if (!read || !SameDocument(stored, *read))
+        std::abort();
+
     (void)platform::IniValue(text, "colors", "primarycolor", "d");
     (void)platform::IniValue(text, "", "", "");
     return 0;

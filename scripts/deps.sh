@@ -5,7 +5,8 @@ qp_install_deps() {
   local need=(cmake ninja-build g++ qt6-base-dev libgl-dev libboost-dev libgtest-dev libgmock-dev
               libbenchmark-dev netbase iproute2 iptables clang libclang-rt-14-dev
               xvfb xauth imagemagick fonts-dejavu-core ngircd
-              nginx-light python3 tinyproxy microsocks dante-server curl qstat)
+              nginx-light python3 tinyproxy microsocks dante-server curl qstat
+              python3-pyftpdlib vsftpd)
   local missing=()
   for p in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,7 +15,9 @@ TStartupWindows CreateStartupWindows()
     TStartupWindows windows;
     windows.lobby = new Tscplb_cform;
     windows.lobby->FormCreate();
-    windows.motd = std::make_unique<Tmotd_form>();
+    // The News window sends its request now; the reply is handled whenever it comes.
+    windows.motd = std::make_unique<Tmotd_form>(nullptr, windows.lobby->config);
+    windows.motd->FormCreate();
     windows.update = std::make_unique<Tupdate_form>();
     windows.lobby->hostForm = new Thost_form(windows.lobby, windows.lobby->config);
     return windows;

@@ -23,5 +23,6 @@ struct TStartupWindows {
     std::unique_ptr<Tupdate_form> update;
 };
 
-// Creates the start-up windows, none of them shown yet.
+// Creates the start-up windows, none of them shown yet. The News window's
+// request goes out at once; it shows itself when the reply has come.
 TStartupWindows CreateStartupWindows();

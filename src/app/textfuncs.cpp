@@ -359,6 +359,39 @@ int32_t StrToIntDef(std::string_view text, int32_t def)
     return TryStrToInt(text, value) ? value : def;
 }
 
+bool TryDecimalToInt(std::string_view text, int32_t& value)
+{
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 10)
+        return false;
+    int64_t magnitude = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        magnitude = magnitude * 10 + (c - '0');
+    }
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue < INT32_MIN || signedValue > INT32_MAX)
+        return false;
+    value = static_cast<int32_t>(signedValue);
+    return true;
+}
+
+int32_t DecimalToInt(std::string_view text)
+{
+    int32_t value;
+    if (!TryDecimalToInt(text, value))
+        throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    return value;
+}
+
+int32_t DecimalToIntDef(std::string_view text, int32_t def)
+{
+    int32_t value;
+    return TryDecimalToInt(text, value) ? value : def;
+}
+
 uint32_t StrToUIntDef(std::string_view text, uint32_t def)
 {
     if (text.empty() || text.size() > 10)

@@ -83,6 +83,12 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 int32_t StrToInt(std::string_view text);
 // Lenient: `def` when the text is not a number.
 int32_t StrToIntDef(std::string_view text, int32_t def);
+// Numbers of the lobby's records, which are decimal: an optional "-" and
+// digits, nothing before or after them (no blank, no "+", no "$", "x" or
+// "0x"); the value must fit 32 bits. Strict and lenient as above.
+bool TryDecimalToInt(std::string_view text, int32_t& value);
+int32_t DecimalToInt(std::string_view text);
+int32_t DecimalToIntDef(std::string_view text, int32_t def);
 // Unsigned 32-bit decimal, as tick counts are written; `def` otherwise.
 uint32_t StrToUIntDef(std::string_view text, uint32_t def);
 

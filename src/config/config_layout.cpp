@@ -19,6 +19,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -45,9 +46,30 @@ QLabel* Caption(QWidget* parent, const char* text, int x, int y, const char* nam
     return label;
 }
 
+// A single-line field takes no line breaks: pasted text loses them, as the
+// text fields of web browsers do, so a stored value never holds one.
+class TSingleLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override
+    {
+        for (int i = input.size() - 1; i >= 0; --i) {
+            const char16_t c = input[i].unicode();
+            if (c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == 0x85 || c == 0x2028 || c == 0x2029) {
+                input.remove(i, 1);
+                if (pos > i)
+                    --pos;
+            }
+        }
+        return Acceptable;
+    }
+};
+
 QLineEdit* Edit(QWidget* parent, const char* name, int x, int y, int width)
 {
-    return Place(new QLineEdit(parent), name, x, y, width, kEditHeight);
+    auto* edit = Place(new QLineEdit(parent), name, x, y, width, kEditHeight);
+    edit->setValidator(new TSingleLineValidator(edit));
+    return edit;
 }
 
 template <class Button>

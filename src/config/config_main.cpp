@@ -187,7 +187,17 @@ void Tconfig_form::RunGame(const TGameServer& server)
     if (!platform::SetCurrentDir(folder))
         throw EInOutError("I/O error 3", 3);
     uint32_t threadId = 0;
-    StartProgram("", ProgramCommandLine(path, launchArguments), launchShowMode, false, threadId);
+    platform::ProcessHandle process;
+    const int32_t pid = RunProgram("", ProgramCommandLine(path, launchArguments), launchShowMode, false, process,
+                                   threadId);
+    platform::CloseProcessHandle(process);
+    game_ = platform::ProcessWatch(pid);
+    gameServer_ = server.Address + ":" + server.GamePort;
+}
+
+bool Tconfig_form::GameRunning(const TGameServer& server) const
+{
+    return gameServer_ == server.Address + ":" + server.GamePort && game_.Running();
 }
 
 std::string Tconfig_form::ReadSetting(const std::string& name) const
@@ -202,6 +212,12 @@ void Tconfig_form::WriteSetting(const std::string& name, const std::string& text
 {
     platform::RegistryStore store = Store();
     store.WriteString(SettingsKey(), name, text);
+}
+
+void Tconfig_form::WriteSettings(const std::vector<std::pair<std::string, std::string>>& values)
+{
+    platform::RegistryStore store = Store();
+    store.WriteStrings(SettingsKey(), values);
 }
 
 bool Tconfig_form::GameExecutableFound() const

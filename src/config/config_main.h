@@ -4,6 +4,7 @@
 // needs settings; nothing reaches for it on its own.
 #pragma once
 
+#include "platform/process.h"
 #include "platform/regstore.h"
 #include "proxysettings.h"
 
@@ -14,6 +15,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -80,9 +83,16 @@ public:
     virtual void RunGame(const TGameServer& server);
     virtual void ApplySkinColours();
 
+    // Whether the game the last RunGame started, for the same address and
+    // game port as `server`, is still running.
+    bool GameRunning(const TGameServer& server) const;
+
     // Program values under the settings key. Reading never fails.
     std::string ReadSetting(const std::string& name) const;
     void WriteSetting(const std::string& name, const std::string& text);
+    // Several values in one write of the store, in order, as WriteSetting
+    // one after the other would leave them.
+    void WriteSettings(const std::vector<std::pair<std::string, std::string>>& values);
 
     bool GameExecutableFound() const;
     void SaveSettings();
@@ -238,4 +248,6 @@ protected:
 private:
     platform::RegistryStore Store() const;
     bool searchRunning_ = false;   // a search loop is running (it may have been asked to stop)
+    platform::ProcessWatch game_;  // the game RunGame started last
+    std::string gameServer_;       // its address and game port
 };

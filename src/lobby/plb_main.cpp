@@ -13,13 +13,17 @@ namespace {
 // The posted message: the connection handle and one record.
 class TLobbyRecordEvent : public QEvent {
 public:
-    TLobbyRecordEvent(uint32_t socket, LobbyRecord record)
-        : QEvent(platform::kLobbyRecordEvent), socket(socket), record(std::move(record))
+    TLobbyRecordEvent(uint32_t socket, LobbyRecord record, uint64_t refresh)
+        : QEvent(platform::kLobbyRecordEvent), socket(socket), record(std::move(record)), refresh(refresh)
     {
     }
     uint32_t socket;
     LobbyRecord record;
+    uint64_t refresh;   // for a cmRefresh: how many had been posted, this one included
 };
+
+// What a posted record costs beyond its text.
+constexpr std::size_t kRecordOverhead = sizeof(TLobbyRecordEvent) + 32;
 
 constexpr std::size_t kGrowBy = 5;
 
@@ -79,13 +83,19 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
 {
     std::size_t consumed = 0;
     std::string_view rest(receiveBuffer);
+    // Bad frames are told once for all of this piece: the first reason and
+    // how many, so a master sending nothing else cannot flood the pane.
+    std::string firstBad;
+    int bad = 0;
     while (!rest.empty()) {
         lobby::SplitResult r = lobby::SplitFrame(rest);
         if (r.status == lobby::SplitStatus::Incomplete)
             break;
         if (r.status == lobby::SplitStatus::Bad) {
-            ReportBadFrame(r.error);
+            if (bad++ == 0)
+                firstBad = r.error;
             if (r.oversized) {
+                ReportBadFrame(firstBad, bad);
                 receiveBuffer.clear();
                 FramingLost();
                 return;
@@ -93,7 +103,10 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
         }
         else {
             ++pendingRecords_;
-            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record)));
+            pendingBytes_ += r.record.param.size() + kRecordOverhead;
+            if (r.record.type == cmRefresh)
+                ++refreshesPosted_;
+            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record), refreshesPosted_));
         }
         if (r.used == 0)
             break;
@@ -101,20 +114,31 @@ void Tplb_form::SplitReceiveBuffer(uint32_t socket)
         rest.remove_prefix(r.used);
     }
     receiveBuffer.erase(0, consumed);
+    if (bad > 0)
+        ReportBadFrame(firstBad, bad);
 }
 
-void Tplb_form::ReportBadFrame(const std::string& why) { std::fprintf(stderr, "lobby: %s\n", why.c_str()); }
+void Tplb_form::RecordFailed(const std::exception& error) { platform::ShowException(error); }
+
+void Tplb_form::ReportBadFrame(const std::string& why, int count)
+{
+    std::fprintf(stderr, "lobby: %s (%d frames)\n", why.c_str(), count);
+}
 
 bool Tplb_form::event(QEvent* e)
 {
     if (e->type() == platform::kLobbyRecordEvent) {
         auto* posted = static_cast<TLobbyRecordEvent*>(e);
         --pendingRecords_;
+        pendingBytes_ -= posted->record.param.size() + kRecordOverhead;
+        // A later cmRefresh is on its way: it rebuilds the list for both.
+        if (posted->record.type == cmRefresh && posted->refresh != refreshesPosted_)
+            return true;
         try {
             HandleRecord(posted->record, posted->socket);
         } catch (const std::exception& error) {
             // The record is dropped; the ones after it are handled normally.
-            platform::ShowException(error);
+            RecordFailed(error);
         }
         RecordHandled();
         return true;

@@ -7,7 +7,9 @@
 
 #include <QWidget>
 
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -41,24 +43,46 @@ public:
 
     // Cuts every whole frame off the front of the receive buffer and posts
     // its record; keeps the incomplete tail. Bytes that cannot be a frame
-    // are dropped and reported through ReportBadFrame.
+    // are dropped and reported through ReportBadFrame, once for the call. A cmRefresh posted
+    // while an earlier one still waits takes its place: the list is rebuilt
+    // once, when the later one is handled.
     void SplitReceiveBuffer(uint32_t socket);
 
-    // Records posted but not yet handled.
+    // Records posted but not yet handled, and the bytes they hold.
     int PendingRecords() const { return pendingRecords_; }
+    std::size_t PendingBytes() const { return pendingBytes_; }
+    // So much waits to be handled that the reader should take no more bytes
+    // from the socket for now (the kernel then pushes back on the master);
+    // it may go on once the backlog is down to half of that.
+    static constexpr int kMaxPendingRecords = 2000;
+    static constexpr std::size_t kMaxPendingBytes = 4u << 20;
+    bool BacklogFull() const
+    {
+        return pendingRecords_ >= kMaxPendingRecords || pendingBytes_ >= kMaxPendingBytes;
+    }
+    bool BacklogEased() const
+    {
+        return pendingRecords_ <= kMaxPendingRecords / 2 && pendingBytes_ <= kMaxPendingBytes / 2;
+    }
 
 protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
-    // Says that received bytes were dropped; the lobby window shows it.
-    virtual void ReportBadFrame(const std::string& why);
+    // Says that received bytes were dropped: `count` frames of one piece
+    // read, the first of them for `why`. The lobby window shows it.
+    virtual void ReportBadFrame(const std::string& why, int count);
     // The stream no longer starts at a frame boundary (a length no record
     // can have): nothing that follows can be trusted.
     virtual void FramingLost() {}
     // Runs after every handled record (the idle-time update).
     virtual void RecordHandled() {}
+    // A record's handling failed with an error (a number that is not one):
+    // the application's general error handler shows it.
+    virtual void RecordFailed(const std::exception& error);
 
 private:
     bool shown_ = false;
     int pendingRecords_ = 0;
+    std::size_t pendingBytes_ = 0;
+    uint64_t refreshesPosted_ = 0;
 };

@@ -175,7 +175,7 @@ bool DecodeRecord(std::string_view plain, RecordView& record)
     if (type.empty())
         return false;
     record.type = static_cast<uint8_t>(static_cast<uint8_t>(type[0]) - 32);
-    record.player = StrToIntDef(FindValue(plain, "player"), 0);
+    record.player = DecimalToIntDef(FindValue(plain, "player"), 0);
     // The param runs to the end of the frame. The frame's closing zero byte
     // is not kept: a value read from the param ends at the end of the text
     // exactly as it would at that zero byte, so every lookup is the same.

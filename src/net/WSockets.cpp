@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -151,11 +152,15 @@ void TCustomWSockets::SendText(TSocket Socket, const std::string& Text)
     }
 }
 
-std::string TCustomWSockets::ReadText(TSocket Socket)
+std::string TCustomWSockets::ReadText(TSocket Socket) { return ReadText(Socket, 0); }
+
+std::string TCustomWSockets::ReadText(TSocket Socket, int Limit)
 {
     int size = BytesAvailable(Socket);
     if (size <= 0)
         size = 300;
+    if (Limit > 0 && size > Limit)
+        size = Limit;
     std::string text(static_cast<std::size_t>(size), '\0');
     ssize_t n = ::recv(Fd(Socket), text.data(), text.size(), 0);
     RearmRead(Socket);
@@ -260,6 +265,7 @@ void TCustomWSockets::Close()
     int err = errno;
     FSocket = InvalidSocket;
     FState = ssClosed;
+    SocketReleased();
     if (rc != 0)
         ReportSocketError(wsock::FromErrno(err));
 }
@@ -306,6 +312,7 @@ void TCustomWSockets::DiscardSocket()
     ReleaseNotifiers();
     ::close(Fd(FSocket));
     FSocket = InvalidSocket;
+    SocketReleased();
 }
 
 bool TCustomWSockets::AsyncSelect(int Events)
@@ -316,7 +323,7 @@ bool TCustomWSockets::AsyncSelect(int Events)
     }
     FEvents = Events;
     bool wantRead = Events & (FD_READ | FD_CLOSE);
-    bool wantWrite = Events & FD_CONNECT;
+    bool wantWrite = Events & (FD_CONNECT | FD_WRITE);
     if (wantRead && !FReadNotifier) {
         FReadNotifier = new QSocketNotifier(Fd(FSocket), QSocketNotifier::Read, this);
         connect(FReadNotifier, &QSocketNotifier::activated, this, [this] { ReadReady(); });
@@ -330,6 +337,19 @@ bool TCustomWSockets::AsyncSelect(int Events)
     if (FWriteNotifier)
         FWriteNotifier->setEnabled(wantWrite);
     return true;
+}
+
+void TCustomWSockets::SelectWrite(bool On)
+{
+    if (FSocket == InvalidSocket)
+        return;
+    FEvents = On ? FEvents | FD_WRITE : FEvents & ~FD_WRITE;
+    if (On && !FWriteNotifier) {
+        FWriteNotifier = new QSocketNotifier(Fd(FSocket), QSocketNotifier::Write, this);
+        connect(FWriteNotifier, &QSocketNotifier::activated, this, [this] { WriteReady(); });
+    }
+    if (FWriteNotifier)
+        FWriteNotifier->setEnabled(FEvents & (FD_CONNECT | FD_WRITE));
 }
 
 void TCustomWSockets::ReleaseNotifiers()
@@ -390,6 +410,13 @@ void TCustomWSockets::WriteReady()
     TSocket s = FSocket;
     if (s == InvalidSocket)
         return;
+    if (!(FEvents & FD_CONNECT)) {
+        if (FEvents & FD_WRITE)
+            SocketEvent(s, FD_WRITE, 0);
+        else
+            FWriteNotifier->setEnabled(false);
+        return;
+    }
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
@@ -458,9 +485,85 @@ void TTCPClient::Open()
     FState = ssOpening;
 }
 
+void TTCPClient::SendText(TSocket Socket, const std::string& Text)
+{
+    std::size_t done = 0;
+    while (done < Text.size()) {
+        // SendBuffer takes an int; a text beyond 2 GiB goes in pieces.
+        const int piece = static_cast<int>(std::min<std::size_t>(Text.size() - done, 1u << 30));
+        if (SendBuffer(Socket, Text.data() + done, piece) < 0)
+            return;
+        done += static_cast<std::size_t>(piece);
+    }
+}
+
+int TTCPClient::SendBuffer(TSocket Socket, const void* Buf, int Len)
+{
+    if (Socket != FSocket || FSocket == InvalidSocket || FState != ssConnected)
+        return TCustomWSockets::SendBuffer(Socket, Buf, Len);   // the socket layer says what is wrong
+    if (Len <= 0)
+        return 0;
+    if (Queued() > MaxQueued) {
+        ReportSocketError(wsock::WSAENOBUFS);
+        return -1;
+    }
+    const char* bytes = static_cast<const char*>(Buf);
+    std::size_t sent = 0;
+    if (Queued() == 0) {
+        ssize_t n = ::send(Fd(Socket), bytes, static_cast<std::size_t>(Len), MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            ReportErrno();
+            return -1;
+        }
+        sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    if (sent < static_cast<std::size_t>(Len)) {
+        FQueue.append(bytes + sent, static_cast<std::size_t>(Len) - sent);
+        SelectWrite(true);
+    }
+    return Len;
+}
+
+int TTCPClient::DrainQueue()
+{
+    while (Queued() > 0) {
+        ssize_t n = ::send(Fd(FSocket), FQueue.data() + FQueueHead, Queued(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            return errno;
+        }
+        FQueueHead += static_cast<std::size_t>(n);
+    }
+    if (Queued() == 0) {
+        DropQueue();
+    } else if (FQueueHead > (1u << 16) && FQueueHead > FQueue.size() / 2) {
+        FQueue.erase(0, FQueueHead);
+        FQueueHead = 0;
+    }
+    return 0;
+}
+
+void TTCPClient::DropQueue()
+{
+    FQueue.clear();
+    FQueue.shrink_to_fit();
+    FQueueHead = 0;
+    SelectWrite(false);
+}
+
 void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
 {
     switch (Event) {
+    case FD_WRITE:
+        if (int err = DrainQueue()) {
+            // The connection broke under the queue: what waits can never go.
+            DropQueue();
+            SocketEvent(Socket, FD_CLOSE, wsock::FromErrno(err));
+        }
+        return;
     case FD_READ:
         if (Error)
             ReportSocketError(Error);

@@ -39,6 +39,7 @@ enum TSocketState : int {
 
 // Notification events a socket can be registered for.
 constexpr int FD_READ = 1;
+constexpr int FD_WRITE = 2;      // the socket takes data again (TTCPClient's output queue)
 constexpr int FD_CONNECT = 16;
 constexpr int FD_CLOSE = 32;
 
@@ -76,6 +77,9 @@ public:
     void SendText(TSocket Socket, const std::string& Text);
     // One receive of at most BytesAvailable bytes, or 300 when that is 0.
     std::string ReadText(TSocket Socket);
+    // The same, taking at most `Limit` bytes (at least 1), so that a reader
+    // can bound what it takes in one turn of the loop.
+    std::string ReadText(TSocket Socket, int Limit);
     // One send; the count accepted, or negative after reporting.
     int SendBuffer(TSocket Socket, const void* Buf, int Len);
     void SendTextTo(TSocket Socket, const std::string& Text, const sockaddr_in& Addr);
@@ -90,6 +94,10 @@ public:
 
     // Abortive close of the own socket; does nothing without a socket.
     void Close();
+
+    // Asks for the next read notification. Reading does this by itself; a
+    // reader that left data waiting on purpose calls it when it wants more.
+    void RearmRead(TSocket Socket);
 
     TSocket Socket() const { return FSocket; }
     TSocketState State() const { return FState; }
@@ -119,6 +127,9 @@ protected:
     // Registers the own socket for the given events (FD_READ | FD_CONNECT |
     // FD_CLOSE), replacing the earlier registration.
     bool AsyncSelect(int Events);
+    // Asks for (or stops asking for) FD_WRITE, leaving the other events as
+    // they are.
+    void SelectWrite(bool On);
 
     // One notification for the own socket. The handler it fires may close
     // or destroy the component: implementations fire events last.
@@ -126,8 +137,8 @@ protected:
     // The text OnError carries for a code; a component with a message table
     // of its own overrides it.
     virtual std::string SocketErrorText(int Error) const;
-    // Asks for the next read notification once the socket has been read from.
-    void RearmRead(TSocket Socket);
+    // The own socket is gone (closed or discarded).
+    virtual void SocketReleased() {}
 
 private:
     QSocketNotifier* FReadNotifier = nullptr;
@@ -140,6 +151,15 @@ private:
 };
 
 // An outgoing TCP connection.
+//
+// While connected, what the socket does not take at once waits in an output
+// queue, in order, and goes out when the socket becomes writable again
+// (FD_WRITE); so SendText and SendBuffer take every byte they are given, and
+// a record is never cut in half. A queue already holding more than
+// `MaxQueued` bytes refuses further sends whole with 10055 "No buffer space
+// available": the peer is not reading, and the caller decides what to do.
+// A failure while the queue drains is a broken connection: the socket is
+// closed and OnClose fires. Close drops what is still queued.
 class TTCPClient : public TCustomWSockets {
 public:
     explicit TTCPClient(QObject* Owner = nullptr);
@@ -150,17 +170,33 @@ public:
     TOnData OnData;
     TOnConnect OnConnect;
     TOnClose OnClose;
+    std::size_t MaxQueued = 1 << 20;
 
     void Open();
     using TCustomWSockets::ReadText;
-    using TCustomWSockets::SendBuffer;
-    using TCustomWSockets::SendText;
+    // All of the text, or nothing and a report.
+    void SendText(TSocket Socket, const std::string& Text);
+    // Len when every byte was taken (sent or queued); negative after a report.
+    int SendBuffer(TSocket Socket, const void* Buf, int Len);
     void SendText(const std::string& Text) { SendText(FSocket, Text); }
     int SendBuffer(const void* Buf, int Len) { return SendBuffer(FSocket, Buf, Len); }
     std::string ReadText() { return ReadText(FSocket); }
 
+    // Bytes taken but not yet handed to the socket.
+    std::size_t Queued() const { return FQueue.size() - FQueueHead; }
+
 protected:
     void SocketEvent(TSocket Socket, int Event, int Error) override;
+    void SocketReleased() override { DropQueue(); }
+
+private:
+    std::string FQueue;
+    std::size_t FQueueHead = 0;
+
+    // Sends from the queue until it is empty or the socket is full; the
+    // errno of a failure, or 0.
+    int DrainQueue();
+    void DropQueue();
 };
 
 // A UDP socket with a fixed peer.

@@ -19,6 +19,7 @@ constexpr int WSAENOPROTOOPT = 10042;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAENETDOWN = 10050;
 constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
 constexpr int WSAENOTCONN = 10057;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAECONNREFUSED = 10061;

@@ -90,6 +90,12 @@ std::string Utf8ToCp1252(std::string_view s)
             ok = (cont & 0xC0) == 0x80;
             c = (c << 6) | (cont & 0x3F);
         }
+        // A character written with more bytes than it needs (C0 8A for a line
+        // feed) is not UTF-8: read as a character it would smuggle control
+        // bytes past every check made on the bytes.
+        static constexpr char32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+        if (ok && extra > 0 && c < kLeast[extra])
+            ok = false;
         if (!ok) {
             // Not UTF-8: keep the byte as it is.
             out += char(b);

@@ -9,8 +9,8 @@
 namespace platform {
 
 std::string Cp1252ToUtf8(std::string_view bytes);
-// Characters outside the code page become '?'. Invalid UTF-8 bytes are kept
-// as the code page's byte of the same value.
+// Characters outside the code page become '?'. Invalid UTF-8 bytes, overlong
+// forms among them, are kept as the code page's byte of the same value.
 std::string Utf8ToCp1252(std::string_view utf8);
 
 // Appends the UTF-8 bytes of one character.

@@ -26,7 +26,12 @@ public:
             buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
         QString caption = r.caption.isEmpty() ? QApplication::applicationName() : r.caption;
         QMessageBox box(icon, caption, r.text, buttons, owner);
-        switch (box.exec()) {
+        if (r.retext)
+            *r.retext = [&box](const QString& text) { box.setText(text); };
+        const int answer = box.exec();
+        if (r.retext)
+            *r.retext = nullptr;
+        switch (answer) {
         case QMessageBox::Yes: return DialogResult::Yes;
         case QMessageBox::No: return DialogResult::No;
         case QMessageBox::Cancel: return DialogResult::Cancel;
@@ -47,6 +52,11 @@ void SetDialogs(Dialogs* dialogs) { g_current = dialogs ? dialogs : &g_real; }
 void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, const QString& caption)
 {
     CurrentDialogs().Show(owner, DialogRequest{kind, caption, text, DialogButtons::Ok});
+}
+
+void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, DialogRetext& retext, const QString& caption)
+{
+    CurrentDialogs().Show(owner, DialogRequest{kind, caption, text, DialogButtons::Ok, &retext});
 }
 
 bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QString& caption)

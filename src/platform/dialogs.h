@@ -16,11 +16,17 @@ enum class DialogKind { Plain, Information, Warning, Error, Confirmation };
 enum class DialogButtons { Ok, YesNo, YesNoCancel };
 enum class DialogResult { Ok, Yes, No, Cancel };
 
+// Changes the text of a box while it is open.
+using DialogRetext = std::function<void(const QString& text)>;
+
 struct DialogRequest {
     DialogKind kind;
     QString caption;   // empty: the application's title
     QString text;
     DialogButtons buttons;
+    // When set, the box puts into it a way to change its text while it is
+    // open, and empties it again when it closes.
+    DialogRetext* retext = nullptr;
 };
 
 class Dialogs {
@@ -38,6 +44,9 @@ void SetDialogs(Dialogs* dialogs);
 // Shorthands used across the program.
 void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
 bool AskYesNo(QWidget* owner, DialogKind kind, const QString& text, const QString& caption = {});
+// An OK box whose text the caller may change through `retext` while it is open.
+void ShowMessage(QWidget* owner, DialogKind kind, const QString& text, DialogRetext& retext,
+                 const QString& caption = {});
 
 } // namespace platform
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <fstream>
 #include <mutex>
 #include <sys/wait.h>
@@ -312,6 +314,63 @@ bool WaitForProcess(ProcessHandle& handle, uint32_t& exitCode)
     else
         exitCode = 0;
     return true;
+}
+
+ProcessWatch::ProcessWatch(int pid) : pid_(pid)
+{
+#ifdef SYS_pidfd_open
+    if (pid > 0)
+        fd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd_ < 0 && errno == ESRCH)
+        pid_ = 0;   // gone already
+#endif
+}
+
+ProcessWatch::~ProcessWatch()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+ProcessWatch::ProcessWatch(ProcessWatch&& other) noexcept : pid_(other.pid_), fd_(other.fd_)
+{
+    other.pid_ = 0;
+    other.fd_ = -1;
+}
+
+ProcessWatch& ProcessWatch::operator=(ProcessWatch&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        pid_ = other.pid_;
+        fd_ = other.fd_;
+        other.pid_ = 0;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool ProcessWatch::Running() const
+{
+    if (pid_ <= 0)
+        return false;
+    if (fd_ >= 0) {
+        // The descriptor becomes readable when the process ends.
+        pollfd p{fd_, POLLIN, 0};
+        int r;
+        while ((r = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+        }
+        return r == 0;
+    }
+    // No process descriptors: the number alone, and a zombie counts as ended.
+    if (::kill(pid_, 0) != 0 && errno != EPERM)
+        return false;
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::size_t paren = line.rfind(')');
+    return paren == std::string::npos || line.size() < paren + 3 || line[paren + 2] != 'Z';
 }
 
 void CloseProcessHandle(ProcessHandle& handle)

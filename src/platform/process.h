@@ -40,6 +40,27 @@ bool WaitForProcess(ProcessHandle& handle, uint32_t& exitCode);
 // Lets go of the handle; a waitable process still running is reaped when it ends.
 void CloseProcessHandle(ProcessHandle& handle);
 
+// Watches a started process, waitable or not, for its end. Holds a process
+// file descriptor where the system has them, so a number reused by a later
+// process is never mistaken for the one watched.
+class ProcessWatch {
+public:
+    ProcessWatch() = default;
+    explicit ProcessWatch(int pid);
+    ~ProcessWatch();
+    ProcessWatch(ProcessWatch&& other) noexcept;
+    ProcessWatch& operator=(ProcessWatch&& other) noexcept;
+    ProcessWatch(const ProcessWatch&) = delete;
+    ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+    // False once the process has ended (or for a watch of nothing).
+    bool Running() const;
+
+private:
+    int pid_ = 0;
+    int fd_ = -1;
+};
+
 // The Windows number for a system error code.
 uint32_t WindowsErrorFromErrno(int err);
 

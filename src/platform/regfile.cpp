@@ -10,8 +10,22 @@ namespace {
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHive = "HKEY_CURRENT_USER";
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Reads a quoted string starting at line[pos] == '"'; returns false when it
-// does not end on this line.
+// does not end on this line. Escapes are those of Wine's registry files:
+// \\, \", \n, \r, \t and \x with one to four hex digits naming a
+// character; a backslash before any other character stands for that
+// character, as it always has in these files.
 bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out)
 {
     ++pos;
@@ -20,25 +34,62 @@ bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out)
         char c = line[pos++];
         if (c == '"')
             return true;
-        if (c == '\\') {
-            if (pos >= line.size())
-                return false;
-            out += line[pos++];
-        } else {
+        if (c != '\\') {
             out += c;
+            continue;
+        }
+        if (pos >= line.size())
+            return false;
+        c = line[pos++];
+        switch (c) {
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x': {
+            char32_t code = 0;
+            int digits = 0;
+            for (int d; digits < 4 && pos < line.size() && (d = HexDigit(line[pos])) >= 0; ++digits, ++pos)
+                code = code * 16 + char32_t(d);
+            if (digits == 0)
+                out += 'x';
+            else
+                AppendUtf8(out, code);
+            break;
+        }
+        default: out += c; break;
         }
     }
     return false;
 }
 
+// The quoted form of code-page bytes: UTF-8, with the backslash, the quote
+// and every control character escaped, so that no value can break its line.
 std::string Quote(std::string_view bytes)
 {
-    std::string utf8 = Cp1252ToUtf8(bytes);
+    static const char hex[] = "0123456789abcdef";
+    const std::string utf8 = Cp1252ToUtf8(bytes);
     std::string out = "\"";
-    for (char c : utf8) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                // Four digits when a hex digit follows, so a reader taking up
+                // to four does not run on into the next character.
+                out += "\\x";
+                if (i + 1 < utf8.size() && HexDigit(utf8[i + 1]) >= 0)
+                    out += "00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += char(c);
+            }
+        }
     }
     out += '"';
     return out;

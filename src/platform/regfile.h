@@ -7,7 +7,9 @@
 //
 // Pure functions over text: reading it into a document and writing it back.
 // Values are byte strings in the program's code page; the text holds them as
-// UTF-8 with \\ and \" escaped inside quotes.
+// UTF-8 inside quotes, escaped as Wine's registry files do: \\, \", \n, \r,
+// \t, and \xNN for the other control characters, so any byte from 1 to 255
+// survives and a value never breaks its line.
 #pragma once
 
 #include <cstddef>

@@ -263,6 +263,23 @@ TEST(Numbers, StrictAndLenientConversion)
     EXPECT_EQ(StrToIntDef("abc", 7), 7);
     EXPECT_EQ(StrToIntDef("5", 7), 5);
     EXPECT_EQ(StrToUIntDef("4294967295", 1), 4294967295u);
+
+    // Lobby numbers are decimal and nothing else.
+    EXPECT_EQ(DecimalToInt("42"), 42);
+    EXPECT_EQ(DecimalToInt("-1"), -1);
+    EXPECT_EQ(DecimalToInt("007"), 7);
+    EXPECT_EQ(DecimalToInt("2147483647"), 2147483647);
+    EXPECT_EQ(DecimalToInt("-2147483648"), INT32_MIN);
+    for (const char* bad : {"", "-", "$A", "+5", " 5", "5 ", "0x10", "x10", "1e3", "2147483648", "-2147483649",
+                            "99999999999"}) {
+        try {
+            DecimalToInt(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid integer value");
+        }
+        EXPECT_EQ(DecimalToIntDef(bad, -3), -3) << bad;
+    }
     EXPECT_EQ(StrToUIntDef("4294967296", 1), 1u);
     EXPECT_EQ(StrToUIntDef("-1", 1), 1u);
     EXPECT_EQ(Trim(" \t a b \r\n"), "a b");

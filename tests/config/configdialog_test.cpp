@@ -3,7 +3,9 @@
 #include "config/radiogroup.h"
 #include "config/resmeter.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -200,6 +202,40 @@ TEST_F(ConfigDialogTest, SettingsWrittenByOkAreInTheStoreAndReadBackByAFreshObje
     EXPECT_EQ(fresh->interfacestyle->ItemIndex(), 1);
     EXPECT_TRUE(fresh->use_taskbar->isChecked());
     EXPECT_EQ(fresh->skinpathbox->currentText(), "dark");
+}
+
+TEST_F(ConfigDialogTest, LineBreaksNeitherGetIntoFieldsNorCostTheOtherSettings)
+{
+    game.Write("shadow.exe", "MZ");
+    auto form = Shown();
+    form->SetProgramDirText(game.path());
+    // Pasted text loses its line breaks, as in a browser's text field.
+    QApplication::clipboard()->setText("bob@example.org\r\n");
+    form->email->clear();
+    form->email->paste();
+    EXPECT_EQ(form->email->text(), "bob@example.org");
+    QApplication::clipboard()->setText("Bob\nBuilder\u2028");
+    form->realname->clear();
+    form->realname->paste();
+    EXPECT_EQ(form->realname->text(), "BobBuilder");
+
+    // Nor does the program put one in.
+    form->zip->setText("12\r\n34");
+    EXPECT_EQ(form->zip->text(), "1234");
+    form->ok_butt->click();
+    form.reset();
+    auto fresh = Make();
+    EXPECT_EQ(fresh->NickText(), "Bob");
+    EXPECT_EQ(fresh->ProgramDirText(), game.path() + "/");
+    EXPECT_EQ(fresh->email->text(), "bob@example.org");
+
+    // A stored value with line breaks (an older file) costs no other setting.
+    Store("email_Text", "a\r\nb");
+    auto older = Make();
+    EXPECT_EQ(older->NickText(), "Bob");
+    EXPECT_EQ(older->email->text(), "ab");
+    EXPECT_EQ(Stored("email_Text"), "a\r\nb");
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(ConfigDialogTest, ProxyCheckBoxesEnableTheirBoxesAndChooseHttp)

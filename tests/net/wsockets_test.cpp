@@ -322,13 +322,144 @@ TEST(TcpClient, SendsTextAndBuffers)
     EXPECT_TRUE(t.log.errors.empty());
 }
 
-TEST(TcpClient, FullSendBufferReportsWouldBlockAndStops)
+namespace {
+
+void SetBufferSize(int fd, int option, int bytes) { ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof bytes), 0); }
+
+// Reads what the peer end has, without waiting; false when it was closed.
+bool ReadSome(int fd, std::string& into)
+{
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            into.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+// Records of varied length, each naming its number at both ends, so a cut,
+// a loss or a swap shows.
+std::vector<std::string> NumberedRecords(int count, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::string> records;
+    for (int i = 0; i < count; ++i) {
+        const std::string tag = "<" + std::to_string(i) + ">";
+        records.push_back(tag + RandomBytes(500 + rng() % 3000, seed + unsigned(i)) + tag);
+    }
+    return records;
+}
+
+} // namespace
+
+TEST(TcpClient, AStalledPeerGetsEveryRecordWholeAndInOrderOnceItReads)
 {
     Connected t;
-    // The peer never reads: the socket's buffers fill up.
-    t.client.SendText(std::string(64 << 20, 'q'));
-    EXPECT_EQ(t.log.errors, std::vector<int>{10035});
-    EXPECT_TRUE(t.log.Has("error 10035 Operation would block"));
+    // Small socket buffers at both ends: the kernel soon takes no more.
+    SetBufferSize(t.client.Socket(), SO_SNDBUF, 4096);
+    SetBufferSize(t.peer, SO_RCVBUF, 4096);
+    const auto records = NumberedRecords(300, 7);
+    std::string expected;
+    for (const auto& r : records) {
+        EXPECT_EQ(t.client.SendBuffer(r.data(), int(r.size())), int(r.size()));
+        expected += r;
+    }
+    t.client.SendText("end");
+    expected += "end";
+    EXPECT_GT(t.client.Queued(), 100000u) << "the socket took everything: the queue was not tried";
+    EXPECT_LT(t.client.Queued(), expected.size());
+    EXPECT_TRUE(t.log.errors.empty());
+
+    // The peer reads now; the queue drains as the socket takes data again.
+    std::string got;
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !ReadSome(t.peer, got) || got.size() >= expected.size(); }, 20000));
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the bytes arrived changed or out of order";
+    EXPECT_EQ(t.client.Queued(), 0u);
+    EXPECT_TRUE(t.log.errors.empty());
+}
+
+TEST(TcpClient, PastItsBoundTheQueueRefusesWholeSendsWithNoBufferSpace)
+{
+    Connected t;
+    t.client.MaxQueued = 64 * 1024;
+    SetBufferSize(t.client.Socket(), SO_SNDBUF, 4096);
+    SetBufferSize(t.peer, SO_RCVBUF, 4096);
+    const std::string chunk = RandomBytes(4000, 3);
+    int taken = 0;
+    int result = 0;
+    while ((result = t.client.SendBuffer(chunk.data(), int(chunk.size()))) > 0 && taken < 10000)
+        ++taken;
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(t.log.errors, std::vector<int>{10055});
+    EXPECT_TRUE(t.log.Has("error 10055 No buffer space available"));
+    EXPECT_GT(t.client.Queued(), t.client.MaxQueued);
+    EXPECT_LE(t.client.Queued(), t.client.MaxQueued + chunk.size());
+    // A refused text is refused whole, too.
+    t.client.SendText(chunk + chunk);
+    EXPECT_EQ(t.log.errors.size(), 2u);
+    EXPECT_EQ(t.client.State(), ssConnected);
+
+    // Exactly the accepted sends arrive: nothing of the refused ones.
+    std::string got;
+    const std::size_t expected = std::size_t(taken) * chunk.size();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !ReadSome(t.peer, got) || got.size() >= expected; }, 20000));
+    ProcessEventsUntil([] { return false; }, 50);
+    ReadSome(t.peer, got);
+    ASSERT_EQ(got.size(), expected);
+    for (int i = 0; i < taken; ++i)
+        ASSERT_EQ(got.compare(std::size_t(i) * chunk.size(), chunk.size(), chunk), 0) << "chunk " << i;
+    // Once drained it takes data again.
+    EXPECT_EQ(t.client.SendBuffer("ok", 2), 2);
+}
+
+TEST(TcpClient, CloseDropsTheQueueAndABrokenConnectionUnderItCloses)
+{
+    {
+        Connected t;
+        SetBufferSize(t.client.Socket(), SO_SNDBUF, 4096);
+        SetBufferSize(t.peer, SO_RCVBUF, 4096);
+        t.client.SendText(std::string(200000, 'q'));
+        ASSERT_GT(t.client.Queued(), 0u);
+        t.client.Close();
+        EXPECT_EQ(t.client.Queued(), 0u);
+        EXPECT_TRUE(t.log.errors.empty());
+        // Opened again, nothing of the old queue goes out on the new connection.
+        t.client.Open();
+        int second = t.listener.Accept();
+        ASSERT_GE(second, 0);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return t.client.State() == ssConnected; }, 5000));
+        t.client.SendText("fresh");
+        std::string got;
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !ReadSome(second, got) || got.size() >= 5; }, 5000));
+        EXPECT_EQ(got, "fresh");
+        ::close(second);
+    }
+    {
+        Connected t;
+        SetBufferSize(t.client.Socket(), SO_SNDBUF, 4096);
+        SetBufferSize(t.peer, SO_RCVBUF, 4096);
+        t.client.SendText(std::string(200000, 'q'));
+        ASSERT_GT(t.client.Queued(), 0u);
+        AbortiveClose(t.peer);
+        t.peer = -1;
+        ASSERT_TRUE(ProcessEventsUntil([&] { return t.log.Has("close"); }, 5000));
+        EXPECT_EQ(t.client.State(), ssClosed);
+        EXPECT_EQ(t.client.Queued(), 0u);
+    }
+}
+
+TEST(TcpClient, ReadTextTakesNoMoreThanItsLimit)
+{
+    Connected t;
+    t.client.OnData = nullptr;
+    ASSERT_TRUE(WriteAll(t.peer, "0123456789"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return t.client.BytesAvailable(t.client.Socket()) == 10; }, 5000));
+    EXPECT_EQ(t.client.ReadText(t.client.Socket(), 4), "0123");
+    EXPECT_EQ(t.client.ReadText(t.client.Socket(), 100), "456789");
 }
 
 TEST(TcpClient, AuthorizedConnectsFromAReservedPort)

@@ -102,4 +102,10 @@ TEST(CodePage, Windows1252RoundTrip)
     EXPECT_EQ(platform::Cp1252ToUtf8("\x80"), "\xe2\x82\xac");
     EXPECT_EQ(platform::Utf8ToCp1252("\xe4\xb8\xad"), "?");
     EXPECT_EQ(platform::Utf8ToCp1252("\xff"), "\xff");   // not UTF-8: kept
+    // Overlong forms are not UTF-8 either: a line feed, a quote or a
+    // backslash never comes out of them.
+    EXPECT_EQ(platform::Utf8ToCp1252("a\xc0\x8a" "b"), "a\xc0\x8a" "b");
+    EXPECT_EQ(platform::Utf8ToCp1252("\xc1\x9c\xe0\x80\xa2"), "\xc1\x9c\xe0\x80\xa2");
+    EXPECT_EQ(platform::Utf8ToCp1252("\xf0\x80\x80\x8a"), "\xf0\x80\x80\x8a");
+    EXPECT_EQ(platform::Utf8ToCp1252("\xc2\x81\xe0\xa0\x80"), "\x81?");   // the shortest forms still read
 }

@@ -44,6 +44,61 @@ TEST(RegistryStoreTest, QuotesBackslashesAndCodePageBytesSurvive)
     EXPECT_NE(ReadFileText(store.path()).find("caf\xc3\xa9 \xe2\x82\xac"), std::string::npos);
 }
 
+TEST(RegistryStoreTest, ControlCharactersAreEscapedAndEveryByteSurvives)
+{
+    TempDir dir;
+    platform::RegistryStore store(dir.File("hkcu.reg"));
+    // A pasted e-mail address with a line break must not cost the other settings.
+    const std::string config = std::string(kKey) + "\\config";
+    ASSERT_TRUE(store.WriteStrings(config, {{"nick_Text", "Bob"}, {"email_Text", "bob@example.org\r\nsecond"}}));
+    std::string every;
+    for (int b = 1; b < 256; ++b)
+        every += char(b);
+    ASSERT_TRUE(store.WriteString(config, "all" + every, every));
+    ASSERT_TRUE(store.WriteString(config, "zip_Text", "\x01" "A\tb\x7f"));
+
+    const std::string text = ReadFileText(store.path());
+    EXPECT_NE(text.find("\"email_Text\"=\"bob@example.org\\r\\nsecond\"\n"), std::string::npos) << text;
+    // A control character before a hex digit takes four digits.
+    EXPECT_NE(text.find("\"zip_Text\"=\"\\x0001A\\tb\\x7f\"\n"), std::string::npos) << text;
+    for (char c : text)
+        ASSERT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << "a raw control character in the file";
+
+    platform::RegistryStore again(store.path());
+    std::string v;
+    ASSERT_TRUE(again.ReadString(config, "nick_Text", v));
+    EXPECT_EQ(v, "Bob");
+    ASSERT_TRUE(again.ReadString(config, "email_Text", v));
+    EXPECT_EQ(v, "bob@example.org\r\nsecond");
+    ASSERT_TRUE(again.ReadString(config, "all" + every, v));
+    EXPECT_EQ(v, every);
+    ASSERT_TRUE(again.ReadString(config, "zip_Text", v));
+    EXPECT_EQ(v, "\x01" "A\tb\x7f");
+    EXPECT_TRUE(again.keptAside().empty());
+}
+
+TEST(RegistryStoreTest, FilesOfEarlierWritersReadAsBefore)
+{
+    // Written with only \\ and \" escaped: a backslash before n, t or x in a
+    // path stays a backslash; raw tabs and carriage returns inside the quotes
+    // are taken as they stand; Wine's escapes read as Wine means them.
+    TempDir dir;
+    std::string path = dir.Write("hkcu.reg",
+                                 "Windows Registry Editor Version 5.00\n\n"
+                                 "[HKEY_CURRENT_USER\\Software\\X]\n"
+                                 "\"dir\"=\"C:\\\\new\\\\tools\\\\x86\\\\\"\n"
+                                 "\"raw\"=\"a\tb\rc\"\n"
+                                 "\"wine\"=\"\\a\\x41\\x263a\\x\"\n");
+    platform::RegistryStore store(path);
+    std::string v;
+    ASSERT_TRUE(store.ReadString("Software\\X", "dir", v));
+    EXPECT_EQ(v, "C:\\new\\tools\\x86\\");
+    ASSERT_TRUE(store.ReadString("Software\\X", "raw", v));
+    EXPECT_EQ(v, "a\tb\rc");
+    ASSERT_TRUE(store.ReadString("Software\\X", "wine", v));
+    EXPECT_EQ(v, "aA?x");   // U+263A has no place in the code page
+}
+
 TEST(RegistryStoreTest, OtherValueTypesAreKeptButNotReadAsStrings)
 {
     TempDir dir;

@@ -30,6 +30,10 @@ void LobbyTest::StartLobby(bool waitForName)
     if (writeLobbyHost)
         store.WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost",
                           "127.0.0.1:" + std::to_string(master.Port()));
+    // The News window asks a closed port, so a message-of-the-day service
+    // running on this machine never reaches the lobby's tests.
+    store.WriteStrings("Software\\Parlevo\\quillet\\scompany",
+                       {{"motdurl", "http://127.0.0.1:1/motd.asp?cmd="}, {"motdudp", "127.0.0.1:1"}});
     windows = CreateStartupWindows();
     lobby = windows.lobby;
     lobby->show();

@@ -9,15 +9,22 @@ TScriptedDialogs::~TScriptedDialogs() { platform::SetDialogs(previous_ == this ?
 
 DialogResult TScriptedDialogs::Show(QWidget*, const platform::DialogRequest& request)
 {
+    const std::size_t index = shown.size();
     shown.push_back(request);
-    if (onShow)
-        return onShow(request);
-    if (!answers.empty()) {
-        DialogResult a = answers.front();
+    shown.back().retext = nullptr;
+    // A box the program may change while it is open: its record follows.
+    if (request.retext)
+        *request.retext = [this, index](const QString& text) { shown[index].text = text; };
+    DialogResult answer = request.buttons == DialogButtons::Ok ? DialogResult::Ok : DialogResult::No;
+    if (onShow) {
+        answer = onShow(request);
+    } else if (!answers.empty()) {
+        answer = answers.front();
         answers.pop_front();
-        return a;
     }
-    return request.buttons == DialogButtons::Ok ? DialogResult::Ok : DialogResult::No;
+    if (request.retext)
+        *request.retext = nullptr;
+    return answer;
 }
 
 int TScriptedDialogs::Count(const QString& text) const

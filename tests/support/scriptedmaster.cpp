@@ -47,8 +47,28 @@ void TScriptedMaster::DropClient()
     }
 }
 
+void TScriptedMaster::PauseReading(bool paused)
+{
+    paused_ = paused;
+    if (!client_)
+        return;
+    if (paused) {
+        // Small buffers, in Qt and in the kernel, so the client meets a full
+        // connection soon.
+        client_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        client_->setReadBufferSize(4096);
+    } else {
+        client_->setReadBufferSize(0);
+        OnReadyRead();
+    }
+}
+
+qint64 TScriptedMaster::Unsent() const { return client_ ? client_->bytesToWrite() : 0; }
+
 void TScriptedMaster::OnReadyRead()
 {
+    if (paused_)
+        return;
     QByteArray bytes = client_->readAll();
     buffer_.append(bytes.constData(), std::size_t(bytes.size()));
     while (true) {

@@ -29,6 +29,12 @@ public:
     bool HasClient() const { return client_ != nullptr; }
     int Connections() const { return connections_; }
 
+    // Stops reading what the client sends (it waits in the kernel, which
+    // soon stops the client sending), or reads again.
+    void PauseReading(bool paused);
+    // Bytes written to the client that its kernel has not yet taken.
+    qint64 Unsent() const;
+
     void Send(const LobbyRecord& record);
     void SendRaw(const std::string& bytes);
     void SendPlayer(const lobby::PlayerRecord& player);
@@ -54,6 +60,7 @@ private:
     QTcpServer* server_;
     QTcpSocket* client_ = nullptr;
     std::string buffer_;
+    bool paused_ = false;
     uint16_t port_ = 0;
     int connections_ = 0;
 };

@@ -7,11 +7,14 @@
 #include "platform/dialogs.h"
 #include "splitbar.h"
 
+#include <cstring>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -20,6 +23,18 @@
 namespace {
 
 constexpr int kMaxLines = 200;
+// Lines written into the public pane for messages past the dialog bound.
+constexpr uint32_t kPrivateColour = 0x800080;   // purple
+constexpr uint32_t kNoticeColour = 0x800000;    // dark blue
+
+// At most `limit` characters, the last of them the cut mark when the text
+// was longer.
+std::string CutForShow(const std::string& text, int limit)
+{
+    if (text.size() <= std::size_t(limit))
+        return text;
+    return text.substr(0, std::size_t(limit) - std::strlen(Tplb_c::kCutMark)) + Tplb_c::kCutMark;
+}
 
 void DeleteFirstLine(QTextDocument* doc)
 {
@@ -40,8 +55,13 @@ void Tplb_c::AddChatLine(QTextEdit* pane, const std::string& text, uint32_t colo
     c.movePosition(QTextCursor::End);
     QTextCharFormat format;
     format.setForeground(ColourOf(colour));
+    QString shown = platform::FromAnsi(text);
+    if (shown.size() > kMaxShownLine) {
+        shown.truncate(kMaxShownLine - int(std::strlen(kCutMark)));
+        shown += kCutMark;
+    }
     c.insertBlock();
-    c.insertText(platform::FromAnsi(text), format);
+    c.insertText(shown, format);
     pane->setTextCursor(c);
     pane->ensureCursorVisible();
 }
@@ -84,8 +104,8 @@ bool Tplb_c::mainlineKeyDown(QPlainTextEdit* line, int key)
 
 void Tplb_c::HandleChat(const LobbyRecord& record)
 {
-    const int32_t channel = StrToIntDef(LookupValue(record.param, "chan"), 0);
-    const int32_t colour = StrToIntDef(LookupValue(record.param, "color"), 0);
+    const int32_t channel = DecimalToIntDef(LookupValue(record.param, "chan"), 0);
+    const int32_t colour = DecimalToIntDef(LookupValue(record.param, "color"), 0);
     AddChatLine(channel == 0 ? mainchat : subchat, LookupValue(record.param, "text"), uint32_t(colour));
 }
 
@@ -144,6 +164,10 @@ void Tplb_c::SendPrivateMessage(int32_t p)
 {
     if (p <= 0 || !ValidPlayer(p))
         return;
+    // The one send-message dialog is already open (Reply from a received
+    // message while writing one): it cannot be opened inside itself.
+    if (msgForm->isVisible())
+        return;
     const int32_t g = GameOfPlayer(p);
     if (ValidGame(g) && games[std::size_t(g)].state != 0) {
         platform::ShowMessage(this, platform::DialogKind::Information, "Sorry, that user is currently playing a game");
@@ -161,15 +185,38 @@ void Tplb_c::SendPrivateMessage(int32_t p)
 
 void Tplb_c::ShowReceivedMessage(int32_t sender, const std::string& text)
 {
-    auto* shown = new Tmsg_form(this);
+    const std::string name = ValidPlayer(sender) && sender > 0 ? players[std::size_t(sender)].Name() : std::string();
+    if (openNotices >= kMaxOpenNotices) {
+        AddChatLine(mainchat, "Private message from " + name + ": " + ReplaceAll(text, "~n", " "), kPrivateColour);
+        return;
+    }
+    QPointer<Tplb_c> alive(this);
+    QPointer<Tmsg_form> shown(new Tmsg_form(this));
     shown->tobox->setTitle(" From ");
     shown->setWindowTitle("Received Message");
-    shown->tolabel->setText(ValidPlayer(sender) && sender > 0 ? platform::FromAnsi(players[std::size_t(sender)].Name())
-                                                              : QString());
-    shown->msgbox->setPlainText(platform::FromAnsi(ReplaceAll(text, "~n", "\r\n")).replace("\r\n", "\n"));
+    shown->tolabel->setText(platform::FromAnsi(name));
+    shown->msgbox->setPlainText(
+        platform::FromAnsi(CutForShow(ReplaceAll(text, "~n", "\r\n"), Tmsg_form::kMaxLength)).replace("\r\n", "\n"));
     shown->SetReceived();
+    ++openNotices;
     const int result = platform::RunModal(*shown);
+    if (!alive)
+        return;   // the window went while the dialog was open, and the dialog with it
+    --openNotices;
+    delete shown;
     if (result == Tmsg_form::kReply)
         SendPrivateMessage(sender);
-    delete shown;
+}
+
+void Tplb_c::ShowNotice(const std::string& text)
+{
+    if (openNotices >= kMaxOpenNotices) {
+        AddChatLine(mainchat, "Notice: " + text, kNoticeColour);
+        return;
+    }
+    QPointer<Tplb_c> alive(this);
+    ++openNotices;
+    platform::ShowMessage(this, platform::DialogKind::Information, platform::FromAnsi(CutForShow(text, kMaxShownMessage)));
+    if (alive)
+        --openNotices;
 }

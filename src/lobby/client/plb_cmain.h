@@ -6,6 +6,7 @@
 #include "config/config_main.h"
 #include "config/skins.h"
 #include "lobby/plb_main.h"
+#include "platform/dialogs.h"
 
 #include <QPixmap>
 
@@ -67,6 +68,9 @@ public:
     // Virtual operations added by the lobby window.
     virtual void JoinRunningGame() = 0;
     virtual void StartHostedGame() = 0;
+    // Whether the game JoinRunningGame would start is one this client
+    // started and is still running.
+    virtual bool JoinedGameRunning() { return false; }
 
     void SendRecord(const LobbyRecord& record) override;
     void HandleRecord(const LobbyRecord& record, uint32_t socket) override;
@@ -95,11 +99,20 @@ public:
     int SelectedRow() const;
 
     // --- chat ----------------------------------------------------------------------
+    // A line longer than this many characters is shown cut, its end replaced
+    // by kCutMark: an unbroken line of tens of kilobytes would take the pane
+    // seconds to lay out. A notice's box is cut the same way at
+    // kMaxShownMessage, a received message at its dialog's own limit.
+    static constexpr int kMaxShownLine = 1000;
+    static constexpr int kMaxShownMessage = 4000;
+    static constexpr const char* kCutMark = " [...]";
     void AddChatLine(QTextEdit* pane, const std::string& text, uint32_t colour);
     void ScrollToEnd(QTextEdit* pane);
     void AnimateGamePane(int from, int to);
     void SendPrivateMessage(int32_t p);
     void ShowReceivedMessage(int32_t sender, const std::string& text);
+    // A notice of the master (cmMessage) in an information box.
+    void ShowNotice(const std::string& text);
     // Enter in one of the two input lines; true when the key was Enter.
     bool mainlineKeyDown(QPlainTextEdit* line, int key);
 
@@ -150,6 +163,24 @@ public:
     int32_t maxPlayersLimit = 32;
     int32_t minPlayers = 2;
     bool invitePromptOpen = false;
+
+    // Received-message and notice dialogs open at once. Each runs the loop
+    // inside the one before, so they are bounded: past the bound a private
+    // message is written into the public pane and a notice too.
+    static constexpr int kMaxOpenNotices = 8;
+    int openNotices = 0;
+    // The error box of a record that could not be handled, while it is open:
+    // further such errors are counted into it instead of opening more boxes.
+    bool recordErrorOpen = false;
+    int recordErrorsSince = 0;
+    QString recordErrorText;
+    platform::DialogRetext recordErrorRetext;
+    // Reading from the master waits while too many records wait to be handled.
+    bool readPaused = false;
+    // A received cmStart is being acted on (its error box may be open).
+    bool startingGame = false;
+    // The connection is about to be dropped (DropConnection).
+    bool dropPending = false;
 
     Tconfig_form* config = nullptr;
     Tmsg_form* msgForm = nullptr;
@@ -206,9 +237,13 @@ public:
 protected:
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
-    void RecordHandled() override { UpdateDisplayUpdate(); }
-    void ReportBadFrame(const std::string& why) override;
+    void RecordHandled() override;
+    void RecordFailed(const std::exception& error) override;
+    void ReportBadFrame(const std::string& why, int count) override;
     void FramingLost() override;
+    // Shows `why` as a status line, then closes the connection and asks
+    // whether to reconnect, once the current handler has returned.
+    void DropConnection(const std::string& why);
 
     // The game build's picture, glyphs and button position.
     virtual void SetBuildLook();

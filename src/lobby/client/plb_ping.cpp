@@ -117,7 +117,7 @@ void Tplb_c::pingreplyData(TCustomWSockets*, uint32_t socket)
         return;
     }
     // An answer. Its slot number comes from the network: a bad one is dropped.
-    const int32_t n = StrToIntDef(LookupValue(text, "num"), 0);
+    const int32_t n = DecimalToIntDef(LookupValue(text, "num"), 0);
     if (n < 0 || n > 3)
         return;
     PingSlot& slot = pingSlots[std::size_t(n)];

@@ -66,7 +66,7 @@ void Tscplb_cform::SetKeyCaptions()
     SetKeyCaption(Label3, "Yellow Game: In Progress", ColourOf(0x008080));
 }
 
-void Tscplb_cform::JoinRunningGame()
+std::unique_ptr<TGameServer> Tscplb_cform::JoinedServer() const
 {
     std::string address;
     if (ValidPlayer(selfIndex)) {
@@ -74,10 +74,14 @@ void Tscplb_cform::JoinRunningGame()
         if (host > 0 && ValidPlayer(host))
             address = players[std::size_t(host)].Address();
     }
-    TGameServer server(address, "1235");
-    server.GamePort = "1234";
-    config->RunGame(server);
+    auto server = std::make_unique<TGameServer>(address, "1235");
+    server->GamePort = "1234";
+    return server;
 }
+
+void Tscplb_cform::JoinRunningGame() { config->RunGame(*JoinedServer()); }
+
+bool Tscplb_cform::JoinedGameRunning() { return config->GameRunning(*JoinedServer()); }
 
 void Tscplb_cform::StartHostedGame()
 {

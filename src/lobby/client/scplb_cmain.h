@@ -3,6 +3,9 @@
 #pragma once
 
 #include "plb_cmain.h"
+#include "serverlist/customserver.h"
+
+#include <memory>
 
 class Tscplb_cform : public Tplb_c {
     Q_OBJECT
@@ -12,8 +15,13 @@ public:
     void FormCreate() override;
     void JoinRunningGame() override;
     void StartHostedGame() override;
+    bool JoinedGameRunning() override;
 
 protected:
     void SetBuildLook() override;
     void SetKeyCaptions() override;
+
+private:
+    // The game JoinRunningGame starts: the host of the user's game.
+    std::unique_ptr<TGameServer> JoinedServer() const;
 };
