@@ -171,15 +171,36 @@ void CipherFrame(void* data, std::size_t length)
 
 bool DecodeRecord(std::string_view plain, RecordView& record)
 {
-    std::string_view type = FindValue(plain, "cmtype");
+    // Every frame this program writes starts "\cmtype\" + type + "\player\":
+    // there the two values are where the writer put them, and no earlier
+    // occurrence of either key, or of "\cmparam\", can begin before the
+    // player's value. Anything else is searched for as the keys say.
+    constexpr std::string_view kHead = "\\cmtype\\";
+    constexpr std::string_view kPlayer = "\\player\\";
+    std::string_view type;
+    std::string_view player;
+    std::size_t from = 0;
+    if (plain.size() >= 17 && plain.substr(0, 8) == kHead && plain.substr(9, 8) == kPlayer) {
+        const auto t = static_cast<unsigned char>(plain[8]);
+        if (t != '\\' && t >= 0x20)
+            type = plain.substr(8, 1);
+        std::size_t end = 17;
+        while (end < plain.size() && plain[end] != '\\' && static_cast<unsigned char>(plain[end]) >= 0x20)
+            ++end;
+        player = plain.substr(17, end - 17);
+        from = 16;
+    } else {
+        type = FindValue(plain, "cmtype");
+        player = FindValue(plain, "player");
+    }
     if (type.empty())
         return false;
     record.type = static_cast<uint8_t>(static_cast<uint8_t>(type[0]) - 32);
-    record.player = DecimalToIntDef(FindValue(plain, "player"), 0);
+    record.player = DecimalToIntDef(player, 0);
     // The param runs to the end of the frame. The frame's closing zero byte
     // is not kept: a value read from the param ends at the end of the text
     // exactly as it would at that zero byte, so every lookup is the same.
-    std::size_t at = plain.find("\\cmparam\\");
+    std::size_t at = plain.find("\\cmparam\\", from);
     if (at == std::string_view::npos) {
         record.param = {};
     } else {

@@ -434,3 +434,24 @@ TEST(Protocol, OpeningAFrameInPlaceDecodesAsSplittingDoesAndTouchesNothingElse)
     EXPECT_EQ(MeasureFrame(big, 100).status, SplitStatus::Frame);
     EXPECT_EQ(MeasureFrame(big.substr(0, 50), 100).status, SplitStatus::Incomplete);
 }
+
+TEST(Protocol, TheUsualStartOfARecordDecodesAsTheKeysSay)
+{
+    LobbyRecord r;
+    // The player's value is "cmparam": the param's key begins inside it.
+    ASSERT_TRUE(DecodeRecord(std::string("\\cmtype\\(\\player\\cmparam\\\\text\\a") + '\0', r));
+    EXPECT_EQ(r.type, cmChat);
+    EXPECT_EQ(r.player, 0);
+    EXPECT_EQ(r.param, "\\text\\a");
+    // An empty type, a control byte as the type, and a player ended by one.
+    EXPECT_FALSE(DecodeRecord("\\cmtype\\\\\\player\\3\\cmparam\\", r));
+    EXPECT_FALSE(DecodeRecord("\\cmtype\\\x02\\player\\3\\cmparam\\", r));
+    ASSERT_TRUE(DecodeRecord("\\cmtype\\!\\player\\-12\x01\\cmparam\\x", r));
+    EXPECT_EQ(r.type, cmNameWanted);
+    EXPECT_EQ(r.player, -12);
+    EXPECT_EQ(r.param, "x");
+    // Shorter than the usual start: searched for.
+    ASSERT_TRUE(DecodeRecord("\\cmtype\\!\\player", r));
+    EXPECT_EQ(r.player, 0);
+    EXPECT_EQ(r.param, "");
+}
