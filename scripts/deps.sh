@@ -6,7 +6,8 @@ qp_install_deps() {
               libbenchmark-dev netbase iproute2 iptables clang libclang-rt-14-dev
               xvfb xauth imagemagick fonts-dejavu-core ngircd
               nginx-light python3 tinyproxy microsocks dante-server curl qstat
-              python3-pyftpdlib vsftpd)
+              python3-pyftpdlib vsftpd
+              dpkg-dev lintian man-db systemd desktop-file-utils chromium python3-prometheus-client)
   local missing=()
   for p in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

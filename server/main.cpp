@@ -1,6 +1,8 @@
 // parlevod: the Parlevo network's server. One process, one thread, one
 // io_context; each service is a class of its own started on it.
+#include "configfile.h"
 #include "listserver.h"
+#include "lobbypages.h"
 #include "lobbyserver.h"
 #include "log.h"
 #include "motdservice.h"
@@ -45,7 +47,7 @@ int main(int argc, char** argv)
 {
     TServerOptions options;
     try {
-        options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = LoadOptions(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "parlevod: %s\n", e.what());
         return 2;
@@ -56,6 +58,8 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
     RaiseDescriptorLimit();
+    if (!options.configFile.empty())
+        LogLine("options read from " + options.configFile);
 
     boost::asio::io_context io(1);
     // Every service, stopped in reverse order of starting when a signal comes.
@@ -76,16 +80,19 @@ int main(int argc, char** argv)
     TMotdService motd(io, options, LogLine);
     TLobbyServer lobby(io, options, LogLine);
     TListServer list(io, options, LogLine);
+    TLobbyPages pages([&] {
+        TServerFigures figures;
+        figures.lobby = lobby.Snapshot();
+        figures.counters = lobby.Counters();
+        figures.listServers = list.ServerCount();
+        figures.listProbes = list.ProbeCount();
+        return figures;
+    });
+    motd.SetPages([&pages](std::string_view method, std::string_view target) { return pages.Answer(method, target); });
     if (!start("message of the day", motd) || !start("lobby master", lobby) || !start("master list", list))
         return 1;
-    // Only once every service listens, so that whoever waits for the lobby's
-    // line may rely on the whole server.
-    AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
-    AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
-    AnnounceListening("list", "master list", list.ListEndpoint());
-    AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
-    AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
 
+    // Ready for signals before anyone is told the server listens.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {
         if (ec)
@@ -95,6 +102,27 @@ int main(int argc, char** argv)
             (*it)();
         io.stop();
     });
+    // SIGHUP: the operator changed the news or the game keys. Every
+    // connection stays; what cannot be read leaves the old in force.
+    boost::asio::signal_set hangup(io, SIGHUP);
+    std::function<void()> waitHangup = [&] {
+        hangup.async_wait([&](const boost::system::error_code& ec, int) {
+            if (ec)
+                return;
+            LogLine("reading the news file and the game keys again (SIGHUP)");
+            motd.Reload();
+            list.ReloadKeys();
+            waitHangup();
+        });
+    };
+    waitHangup();
+    // Only once every service listens, so that whoever waits for the lobby's
+    // line may rely on the whole server.
+    AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
+    AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
+    AnnounceListening("list", "master list", list.ListEndpoint());
+    AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
+    AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
     io.run();
     return 0;
 }

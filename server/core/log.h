@@ -1,5 +1,5 @@
-// The server's log: one time-stamped line on standard error per event, so a
-// service manager's journal or a terminal shows what happened.
+// The server's log: one line on standard error per event, so a service
+// manager's journal or a terminal shows what happened.
 #pragma once
 
 #include <functional>
@@ -7,5 +7,10 @@
 
 using TLog = std::function<void(const std::string&)>;
 
-// Writes "YYYY-MM-DD HH:MM:SS line" to standard error.
+// Writes "YYYY-MM-DD HH:MM:SS line" to standard error; only "line" when
+// standard error is the journal, which stamps every line itself.
 void LogLine(const std::string& line);
+
+// Whether `fd` is the stream the journal named in `journalStream` (the
+// "DEVICE:INODE" systemd puts in $JOURNAL_STREAM).
+bool IsJournalStream(const char* journalStream, int fd);

@@ -43,7 +43,10 @@ std::string UsageText()
     const TLobbyLimits& l = d.limits;
     const TMotdOptions& m = d.motd;
     return "Usage: parlevod [options]\n"
-           "The Parlevo network's server: the lobby master and the message of the day.\n\n"
+           "The Parlevo network's server: the lobby master, the message of the day, the master\n"
+           "server list and the live lobby page.\n\n"
+           "  --config FILE            read options from FILE, one 'name = value' a line (names as\n"
+           "                           below without the dashes); the command line wins\n"
            "  --bind ADDR              address to listen on (default " + d.bind + ")\n"
            "  --lobby-port N           lobby port, 0 for any free port (default "
            + std::to_string(d.lobbyPort) + ")\n"
@@ -115,7 +118,10 @@ std::string UsageText()
            + std::to_string(d.list.perAddress) + ")\n"
            "  --list-deadline MS       time a list client has for its whole conversation (default "
            + std::to_string(d.list.sessionDeadlineMs) + ")\n"
-           "  --help                   this text\n";
+           "  --help                   this text\n"
+           "\nThe web port also serves the live lobby: / (a page), /lobby.json and /metrics\n"
+           "(Prometheus). SIGHUP reads the news file and the game keys again; SIGINT and\n"
+           "SIGTERM stop the server.\n";
 }
 
 TServerOptions ParseOptions(const std::vector<std::string>& args)
@@ -132,6 +138,8 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
         };
         if (a == "--help" || a == "-h")
             o.help = true;
+        else if (a == "--config")
+            o.configFile = value();
         else if (a == "--bind")
             o.bind = value();
         else if (a == "--lobby-port")

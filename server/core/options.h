@@ -68,6 +68,7 @@ struct TServerOptions {
     TLobbyLimits limits;
     TMotdOptions motd;
     TListLimits list;
+    std::string configFile;                  // --config: options read from this file first
     bool help = false;
 };
 

@@ -45,9 +45,9 @@ uint64_t TListServer::Now() const
                         .count());
 }
 
-void TListServer::Start()
+TGameKeys TListServer::ReadKeys() const
 {
-    keys_ = DefaultGameKeys();
+    TGameKeys keys = DefaultGameKeys();
     if (!options_.list.gameKeysFile.empty()) {
         std::ifstream in(options_.list.gameKeysFile);
         if (!in)
@@ -55,9 +55,30 @@ void TListServer::Start()
         std::stringstream text;
         text << in.rdbuf();
         std::string error;
-        if (!ReadGameKeys(text.str(), keys_, error))
+        if (!ReadGameKeys(text.str(), keys, error))
             throw std::runtime_error("game keys file " + options_.list.gameKeysFile + ", " + error);
     }
+    return keys;
+}
+
+void TListServer::ReloadKeys()
+{
+    if (options_.list.gameKeysFile.empty()) {
+        log_("master list: no game keys file to read again");
+        return;
+    }
+    try {
+        keys_ = ReadKeys();
+    } catch (const std::exception& e) {
+        log_(std::string("master list: ") + e.what() + "; the keys in force stay");
+        return;
+    }
+    log_("master list: game keys read again, " + std::to_string(keys_.size()) + " games");
+}
+
+void TListServer::Start()
+{
+    keys_ = ReadKeys();
     const auto address = asio::ip::make_address(options_.bind);
     tcp::endpoint listAt(address, uint16_t(options_.listPort));
     acceptor_.open(listAt.protocol());

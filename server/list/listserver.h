@@ -23,6 +23,12 @@ public:
     // a message for the operator.
     void Start();
     void Stop();
+    // Reads the game keys file again (on SIGHUP); the keys in force stay
+    // when it cannot be read or is not sound.
+    void ReloadKeys();
+    // Game servers listed now, and probes waiting for an answer.
+    std::size_t ServerCount() const { return master_.ServerCount(); }
+    std::size_t ProbeCount() const { return master_.ProbeCount(); }
     boost::asio::ip::tcp::endpoint ListEndpoint() const { return acceptor_.local_endpoint(); }
     boost::asio::ip::udp::endpoint HeartbeatEndpoint() const { return heartbeats_.local_endpoint(); }
 
@@ -31,6 +37,8 @@ private:
     using TSessionPtr = std::shared_ptr<TSession>;
 
     void SendDatagram(const TPeer& to, std::string_view datagram) override;
+    // The built-in keys and those of the keys file. Throws std::runtime_error.
+    TGameKeys ReadKeys() const;
 
     void Accept();
     void Begin(TSessionPtr s);

@@ -694,6 +694,29 @@ int32_t TLobbyMaster::MembersOf(int32_t g) const
     return n;
 }
 
+TLobbySnapshot TLobbyMaster::Snapshot() const
+{
+    TLobbySnapshot s;
+    s.connections = clients_.size();
+    for (std::size_t i = 1; i < players_.size(); ++i)
+        if (players_[i].rec.active)
+            s.players.push_back({int32_t(i), players_[i].rec.Name(), GameOf(int32_t(i))});
+    for (std::size_t g = 1; g < games_.size(); ++g) {
+        const GameRecord& rec = games_[g].rec;
+        if (!rec.active)
+            continue;
+        TLobbyGameView view{int32_t(g), rec.Name(), rec.hostPlayer, {}, rec.maxPlayers, rec.inviteOnly != 0,
+                            rec.state != 0};
+        if (IsPlayer(rec.hostPlayer))
+            view.members.push_back(rec.hostPlayer);
+        for (std::size_t i = 1; i < players_.size(); ++i)
+            if (players_[i].rec.active && players_[i].rec.hostPlayer == rec.hostPlayer && int32_t(i) != rec.hostPlayer)
+                view.members.push_back(int32_t(i));
+        s.games.push_back(std::move(view));
+    }
+    return s;
+}
+
 // --- sending -------------------------------------------------------------------
 
 void TLobbyMaster::SendTo(int32_t player, const TFrame& frame, TSlot slot)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "lobby/protocol.h"
+#include "lobbyview.h"
 #include "log.h"
 #include "options.h"
 #include "ratelimit.h"
@@ -61,6 +62,8 @@ public:
     // Entries of the player and game tables, in use or free: what the
     // biggest crowd since the lobby was last empty made them grow to.
     std::size_t TableEntries() const { return players_.size() + games_.size(); }
+    // The named players and the open games as onlookers see them.
+    TLobbySnapshot Snapshot() const;
 
 private:
     struct TClient {

@@ -169,6 +169,7 @@ void TLobbyServer::Accept()
 void TLobbyServer::Refused(const std::string& address, const std::string& why)
 {
     // A crowd knocking at a full door is one line now and then, with a count.
+    counters_.Dropped(why);
     std::string line = "connection from " + address + " refused: " + why;
     if (refusedLog_.Pass(line, Now()))
         log_(line);
@@ -253,7 +254,7 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             std::string error;
             c->Output().Push(MakeFrame(cmMessage, "\\message\\Frame too large; connection closed."), {}, now,
                              SIZE_MAX);
-            c->Flush(blocked, error);
+            Write(*c, blocked, error);
             Doom(*c, lobby::SplitFrame(data, limits.maxFrame).error);
             return TTurn::Closed;
         }
@@ -266,6 +267,7 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
         lobby::OpenedFrame r = lobby::OpenFrame(c->Input().data() + at, extent.used, limits.maxFrame);
         at += r.used;
         ++handled;
+        ++counters_.framesIn;
         if (r.status == lobby::SplitStatus::Bad) {
             master_.BadFrame(id, r.error, now);
         } else {
@@ -302,6 +304,7 @@ TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
     }
     // Charged in full: a client over its budget waits until it is paid off.
     c.inputBytes.Charge(now, double(n));
+    counters_.bytesIn += n;
     c.Input().append(gReadBuffer, n);
     // A full buffer may have left more in the socket, which will not wake
     // us again: it is read in a later turn.
@@ -374,6 +377,7 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
                      + " bytes of chat and notices waiting (slow reader)");
         return;
     }
+    ++counters_.framesOut;
     // Chat, notices and pings are what a player waits for; the records of
     // the lobby's state may wait for the next round.
     Queued(*c, slot.kind == TSlot::None || slot.kind == TSlot::GameGone);
@@ -443,6 +447,14 @@ void TLobbyServer::ScheduleSettle(bool gather)
     });
 }
 
+bool TLobbyServer::Write(TLobbyConnection& c, bool& blocked, std::string& error)
+{
+    const std::size_t before = c.Output().Bytes();
+    const bool ok = c.Flush(blocked, error);
+    counters_.bytesOut += before - c.Output().Bytes();
+    return ok;
+}
+
 void TLobbyServer::ScheduleRound()
 {
     // The lobby's state goes out in rounds, the more players the further
@@ -497,7 +509,7 @@ void TLobbyServer::Settle()
             continue;
         bool blocked;
         std::string error;
-        if (!c->Flush(blocked, error))
+        if (!Write(*c, blocked, error))
             Doom(*c, error);
         else if (blocked && !c->waitingWrite)
             WaitWrite(*c);
@@ -538,6 +550,7 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     connections_.erase(it);
     boost::system::error_code ec;
     conn->Socket().close(ec);
+    counters_.Dropped(reason);
     if (tellMaster)
         master_.Disconnected(id, reason);
 #if defined(__GLIBC__)

@@ -29,6 +29,9 @@ public:
     void Start();
     void Stop();
     boost::asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
+    // Read-only views for the live lobby page and the metrics.
+    TLobbySnapshot Snapshot() const { return master_.Snapshot(); }
+    const TLobbyCounters& Counters() const { return counters_; }
 
 private:
     // How a turn of input work for a connection ended.
@@ -52,6 +55,8 @@ private:
     TTurn ReadOnce(TLobbyConnection& c);
     void Pause(TLobbyConnection& c);
     void ResumeDue();
+    // Writes what the socket takes of c's queue, counting the bytes.
+    bool Write(TLobbyConnection& c, bool& blocked, std::string& error);
     void Housekeeping();
     void DropSlowReaders(uint64_t nowMs);
     void TrimAfterCrowd();
@@ -86,6 +91,7 @@ private:
     LobbyRecord record_;                               // the record being handled, reused
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
+    TLobbyCounters counters_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
     bool settlePending_ = false;

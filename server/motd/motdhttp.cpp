@@ -136,6 +136,8 @@ private:
             response.set(http::field::location, answer.location);
         if (!answer.allow.empty())
             response.set(http::field::allow, answer.allow);
+        for (const auto& [name, value] : answer.headers)
+            response.set(name, value);
         response.content_length(answer.body.size());
         if (!head)
             response.body() = answer.body;

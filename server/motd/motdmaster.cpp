@@ -4,12 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr uint64_t kDropReportMs = 60'000;
-
-// The path and query of a target, also when a client names the whole
-// address ("GET http://host/motd.asp?... HTTP/1.0", as through a proxy).
 void SplitTarget(std::string_view target, std::string& path, std::string_view& query)
 {
     std::string scheme = LowerCase(target.substr(0, 8));
@@ -24,6 +18,10 @@ void SplitTarget(std::string_view target, std::string& path, std::string_view& q
         path = "/";
     query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
 }
+
+namespace {
+
+constexpr uint64_t kDropReportMs = 60'000;
 
 THttpAnswer Text(int status, std::string body)
 {

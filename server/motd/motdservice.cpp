@@ -25,6 +25,9 @@ TMotdService::TMotdService(asio::io_context& io, const TServerOptions& options, 
       master_(LimitsOf(options.motd), log),
       http_(io,
             [this](std::string_view method, std::string_view target, const std::string& address) {
+                if (pages_)
+                    if (std::optional<THttpAnswer> page = pages_(method, target))
+                        return *page;
                 Refresh();
                 return master_.Http(method, target, address);
             },
@@ -47,6 +50,16 @@ uint64_t TMotdService::Now() const
 void TMotdService::Refresh()
 {
     if (news_.Refresh(Now()))
+        master_.SetNews(news_.News());
+}
+
+void TMotdService::Reload()
+{
+    if (options_.motd.file.empty()) {
+        log_("no news file to read again");
+        return;
+    }
+    if (news_.Reread(Now()))
         master_.SetNews(news_.News());
 }
 

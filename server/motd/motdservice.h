@@ -10,6 +10,8 @@
 #include "options.h"
 
 #include <chrono>
+#include <functional>
+#include <optional>
 
 class TMotdService {
 public:
@@ -19,6 +21,13 @@ public:
     // with a message for the operator.
     void Start();
     void Stop();
+    // Reads the news file again now (on SIGHUP); the last news stays when
+    // it cannot be read.
+    void Reload();
+    // Pages of other services on the same web port: asked first, they
+    // answer the paths they serve and leave the rest to this service.
+    using TPages = std::function<std::optional<THttpAnswer>(std::string_view method, std::string_view target)>;
+    void SetPages(TPages pages) { pages_ = std::move(pages); }
     boost::asio::ip::tcp::endpoint HttpEndpoint() const { return http_.LocalEndpoint(); }
     boost::asio::ip::udp::endpoint UdpEndpoint() const { return udp_.LocalEndpoint(); }
 
@@ -33,4 +42,5 @@ private:
     TMotdMaster master_;
     TMotdHttpServer http_;
     TMotdUdpServer udp_;
+    TPages pages_;
 };

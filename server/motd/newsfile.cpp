@@ -1,13 +1,9 @@
 #include "newsfile.h"
 
 #include "platform/codepage.h"
+#include "textfile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -38,39 +34,8 @@ TNewsFile::TStamp TNewsFile::StampOf(const std::string& path)
 
 bool TNewsFile::Read(TNews& news, std::string& error) const
 {
-    int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
     std::string text;
-    error.clear();
-    if (fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-    } else {
-        char buffer[16384];
-        for (;;) {
-            ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = std::strerror(errno);
-                break;
-            }
-            if (n == 0)
-                break;
-            text.append(buffer, std::size_t(n));
-            if (text.size() > kMaxBytes) {
-                error = "larger than " + std::to_string(kMaxBytes) + " bytes";
-                break;
-            }
-        }
-    }
-    close(fd);
-    if (!error.empty())
+    if (!ReadTextFile(path_, kMaxBytes, text, error))
         return false;
     news = ParseNewsFile(NewsFileText(text));
     return true;
@@ -105,6 +70,27 @@ bool TNewsFile::Refresh(uint64_t nowMs)
         lastError_ = error;
         return false;
     }
+    lastError_.clear();
+    news_ = std::move(news);
+    log_("news file " + path_ + " read again: " + Summary());
+    return true;
+}
+
+bool TNewsFile::Reread(uint64_t nowMs)
+{
+    if (path_.empty())
+        return false;
+    looked_ = true;
+    lastLook_ = nowMs;
+    TStamp stamp = StampOf(path_);
+    TNews news;
+    std::string error;
+    if (!Read(news, error)) {
+        log_("news file " + path_ + ": " + error + "; the last news stays");
+        lastError_ = error;
+        return false;
+    }
+    stamp_ = stamp;
     lastError_.clear();
     news_ = std::move(news);
     log_("news file " + path_ + " read again: " + Summary());

@@ -22,6 +22,9 @@ public:
     // Reads the file again when it has changed since the last look and the
     // last look is at least a second old. True when the news changed.
     bool Refresh(uint64_t nowMs);
+    // Reads the file now, changed or not (the operator asked for it). A
+    // file that cannot be read leaves the last news in force; false then.
+    bool Reread(uint64_t nowMs);
     const TNews& News() const { return news_; }
 
 private:

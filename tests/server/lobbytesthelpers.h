@@ -61,3 +61,18 @@ inline int CountType(const std::vector<LobbyRecord>& records, uint8_t type)
         n += r.type == type;
     return n;
 }
+
+// `host` hosts an open game of that name and `guest` joins it; the game's
+// record once the host has seen the guest come in.
+inline std::optional<lobby::GameRecord> HostAndJoin(TLobbyTestClient& host, TLobbyTestClient& guest,
+                                                    const std::string& name, int maxPlayers)
+{
+    host.Send(cmHost, "\\name\\" + name + "\\maxplayers\\" + std::to_string(maxPlayers) + "\\inviteonly\\0");
+    auto game = WaitGame(guest, [&](const lobby::GameRecord& g) { return g.active && g.Name() == name; });
+    if (!game)
+        return std::nullopt;
+    guest.Send(cmJoin, "\\to\\" + std::to_string(game->index));
+    if (!WaitPlayer(host, guest.SelfIndex(), [&](const lobby::PlayerRecord& p) { return p.hostPlayer == host.SelfIndex(); }))
+        return std::nullopt;
+    return game;
+}
