@@ -594,9 +594,7 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
         return;
     // Made once, straight into the buffer every receiver shares.
     auto line = std::make_shared<std::string>();
-    const PlayerRecord& sender = players_[p].rec;
-    const std::string_view name(reinterpret_cast<const char*>(sender.name + 1),
-                                std::min<std::size_t>(sender.name[0], sizeof sender.name - 1));
+    const std::string name = players_[p].rec.Name();
     line->reserve(4 + 40 + 40 + name.size() + 2 + text.size() + 1);
     lobby::TFrameWriter(*line, cmChat, 0)
         .Text("\\chan\\").Number(chan != 0 ? 1 : 0)
