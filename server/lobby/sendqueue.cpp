@@ -83,7 +83,7 @@ void TSlotIndex::Erase(uint64_t key)
 
 void TSlotIndex::Clear()
 {
-    if (cells_.size() > 64)
+    if (cells_.size() > 16)
         std::vector<TCell>().swap(cells_);
     else
         std::fill(cells_.begin(), cells_.end(), TCell{});
@@ -210,10 +210,12 @@ void TSendQueue::Consume(std::size_t bytes)
         DropHoles();
     }
     if (Empty()) {
-        // All written: start afresh, giving back what a burst took.
+        // All written: start afresh, giving back what a burst took. Every
+        // queue holds a round's worth of records now and then, so what
+        // little an idle one keeps is kept small.
         firstSeq_ += entries_.size();
         head_ = 0;
-        if (entries_.capacity() > 64)
+        if (entries_.capacity() > 8)
             std::vector<TEntry>().swap(entries_);
         else
             entries_.clear();
