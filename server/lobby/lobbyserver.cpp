@@ -31,6 +31,8 @@ constexpr std::chrono::microseconds kGatherWrites(1000);
 // the rounds' spacing with them. 500 connections: 10 ms; 1,000: 40 ms.
 constexpr double kRoundPerSquare = 0.04;
 constexpr std::chrono::microseconds kLongestRound(100'000);
+// Frames a queue may hold before it is written without waiting for the round.
+constexpr std::size_t kRoundBacklog = 32;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
 
@@ -399,7 +401,10 @@ void TLobbyServer::Queued(TLobbyConnection& c, bool urgent)
         round_.push_back(c.Id());
         ScheduleRound();
     }
-    if (urgent && !c.ready) {
+    // A queue that holds a good many records already goes without waiting
+    // for the round: one write carries them all the same, and what waits
+    // for a round stays small however fast the lobby changes.
+    if ((urgent || c.Output().Frames() >= kRoundBacklog) && !c.ready) {
         c.ready = true;
         ready_.push_back(c.Id());
         ScheduleSettle();
