@@ -1,6 +1,11 @@
 #include "connection.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 TLobbyConnection::TLobbyConnection(TConnId id, boost::asio::ip::tcp::socket socket, std::string address)
     : id_(id), socket_(std::move(socket)), address_(std::move(address))
@@ -11,22 +16,27 @@ bool TLobbyConnection::Flush(bool& blocked, std::string& error)
 {
     blocked = false;
     while (!output_.Empty()) {
+        // The frames as they stand, gathered into one write.
         std::array<std::string_view, 64> pieces;
-        std::array<boost::asio::const_buffer, 64> buffers;   // unused ones stay empty
-        std::size_t n = output_.Peek(pieces.data(), pieces.size());
+        std::array<iovec, 64> iov;
+        const std::size_t n = output_.Peek(pieces.data(), pieces.size());
         for (std::size_t i = 0; i < n; ++i)
-            buffers[i] = boost::asio::buffer(pieces[i].data(), pieces[i].size());
-        boost::system::error_code ec;
-        std::size_t written = socket_.write_some(buffers, ec);
-        if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
-            blocked = true;
-            return true;
-        }
-        if (ec) {
-            error = ec.message();
+            iov[i] = iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()};
+        msghdr msg{};
+        msg.msg_iov = iov.data();
+        msg.msg_iovlen = n;
+        const ssize_t written = ::sendmsg(socket_.native_handle(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                blocked = true;
+                return true;
+            }
+            if (errno == EINTR)
+                continue;
+            error = std::strerror(errno);
             return false;
         }
-        output_.Consume(written);
+        output_.Consume(std::size_t(written));
     }
     return true;
 }

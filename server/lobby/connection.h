@@ -37,7 +37,8 @@ public:
     bool waitingWrite = false;
     bool paused = false;      // over its input budget: not read until it has refilled
     uint64_t floodSince = 0;  // first paused since its socket was last found empty (0: not)
-    bool dirty = false;       // frames queued since the last flush
+    bool inRound = false;     // in the list of the next round of writes
+    bool ready = false;       // in the list of the next settle
     bool closing = false;     // to be closed once the current event is done
 
 private:

@@ -3,6 +3,7 @@
 #include "app/textfuncs.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 using lobby::GameRecord;
@@ -57,13 +58,24 @@ std::string NameProblem(std::string_view name)
     return {};
 }
 
-TFrame MakeFrame(uint8_t type, std::string param)
+TFrame MakeFrame(uint8_t type, std::string_view param)
 {
-    LobbyRecord r;
-    r.type = type;
-    r.player = 0;
-    r.param = std::move(param);
-    return std::make_shared<const std::string>(lobby::BuildFrame(r));
+    auto frame = std::make_shared<std::string>();
+    frame->reserve(4 + 40 + param.size());
+    lobby::TFrameWriter(*frame, type, 0).Text(param).Finish();
+    return frame;
+}
+
+const TFrame& RefreshFrame()
+{
+    static const TFrame frame = MakeFrame(cmRefresh, {});
+    return frame;
+}
+
+const TFrame& PingFrame()
+{
+    static const TFrame frame = MakeFrame(cmPing, {});
+    return frame;
 }
 
 TLobbyMaster::TLobbyMaster(const TLobbyLimits& limits, TLobbyOutput& out, TLog log, uint64_t nowMs)
@@ -195,9 +207,8 @@ void TLobbyMaster::Tick(uint64_t nowMs)
     ForgetRestedAddresses();
     if (nowMs >= nextPing_) {
         nextPing_ = nowMs + limits_.keepAliveMs;
-        TFrame ping = MakeFrame(cmPing, {});
         for (auto& entry : clients_)
-            out_.Send(entry.first, ping, {});
+            out_.Send(entry.first, PingFrame(), {});
     }
 }
 
@@ -258,8 +269,11 @@ void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
     case cmStart: HandleStart(c, r); break;
     case cmChat: HandleChat(c, r); break;
     case cmPrivMsg: HandlePrivMsg(c, r); break;
-    default: break;   // cmPong and anything a client has no business sending
+    default: return;   // cmPong and anything a client has no business sending
     }
+    // The player sees the outcome of its own request at once; the others
+    // hear of it with the lobby's next round.
+    out_.Hurry(conn);
 }
 
 // A name request is refused, renames a player, or brings a newcomer in.
@@ -297,7 +311,7 @@ void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name
     if (old == name) {
         // Its own name again: it keeps its index and hears its record again.
         out_.Send(conn, PlayerFrame(p), {TSlot::Player, p});
-        out_.Send(conn, MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0});
+        out_.Send(conn, RefreshFrame(), {TSlot::Refresh, 0});
         return;
     }
     names_.erase(old);
@@ -341,7 +355,8 @@ void TLobbyMaster::SendWholeLobby(TConnId conn)
     for (std::size_t g = 1; g < games_.size(); ++g)
         if (games_[g].rec.active)
             out_.Send(conn, GameFrame(int32_t(g)), {TSlot::Game, int32_t(g)});
-    out_.Send(conn, MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0});
+    out_.Send(conn, RefreshFrame(), {TSlot::Refresh, 0});
+    out_.Hurry(conn);
 }
 
 void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
@@ -577,9 +592,16 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
     }
     if (!TakeChatToken(c) || TextTooLong(p, text))
         return;
-    TFrame frame = MakeFrame(cmChat, "\\chan\\" + Num(chan != 0 ? 1 : 0) + "\\color\\"
-                                         + Num(players_[p].color) + "\\text\\"
-                                         + players_[p].rec.Name() + ": " + text);
+    // Made once, straight into the buffer every receiver shares.
+    auto line = std::make_shared<std::string>();
+    const std::string name = players_[p].rec.Name();
+    line->reserve(4 + 40 + 40 + name.size() + 2 + text.size() + 1);
+    lobby::TFrameWriter(*line, cmChat, 0)
+        .Text("\\chan\\").Number(chan != 0 ? 1 : 0)
+        .Text("\\color\\").Number(players_[p].color)
+        .Text("\\text\\").Text(name).Text(": ").Text(text)
+        .Finish();
+    TFrame frame = std::move(line);
     if (g == 0) {
         Broadcast(frame, {});
         return;
@@ -720,16 +742,38 @@ void TLobbyMaster::Broadcast(const TFrame& frame, TSlot slot, int32_t except)
 
 void TLobbyMaster::AnnouncePlayer(int32_t p, int32_t except) { Broadcast(PlayerFrame(p), {TSlot::Player, p}, except); }
 void TLobbyMaster::AnnounceGame(int32_t g) { Broadcast(GameFrame(g), {TSlot::Game, g}); }
-void TLobbyMaster::BroadcastRefresh(int32_t except) { Broadcast(MakeFrame(cmRefresh, {}), {TSlot::Refresh, 0}, except); }
+void TLobbyMaster::BroadcastRefresh(int32_t except) { Broadcast(RefreshFrame(), {TSlot::Refresh, 0}, except); }
 
-TFrame TLobbyMaster::PlayerFrame(int32_t p) const
+namespace {
+
+// The record's frame, made again when the record differs from the copy it
+// was made from. Comparing the bytes, rather than marking every change,
+// keeps a frame from going stale whichever code path changes the record.
+template <class TRecord>
+const TFrame& CurrentFrame(const TRecord& rec, TRecord& framed, TFrame& frame,
+                           void (*append)(const TRecord&, std::string&))
 {
-    return MakeFrame(cmPlayer, "\\index\\" + Num(p) + "\\prec\\" + lobby::PackPlayer(players_[p].rec));
+    if (!frame || std::memcmp(&rec, &framed, sizeof rec) != 0) {
+        auto made = std::make_shared<std::string>();
+        append(rec, *made);
+        frame = std::move(made);
+        framed = rec;
+    }
+    return frame;
 }
 
-TFrame TLobbyMaster::GameFrame(int32_t g) const
+} // namespace
+
+const TFrame& TLobbyMaster::PlayerFrame(int32_t p)
 {
-    return MakeFrame(cmGame, "\\index\\" + Num(g) + "\\grec\\" + lobby::PackGame(games_[g].rec));
+    TPlayer& pl = players_[p];
+    return CurrentFrame(pl.rec, pl.framed, pl.frame, lobby::AppendPlayerFrame);
+}
+
+const TFrame& TLobbyMaster::GameFrame(int32_t g)
+{
+    TGame& game = games_[g];
+    return CurrentFrame(game.rec, game.framed, game.frame, lobby::AppendGameFrame);
 }
 
 std::string TLobbyMaster::Describe(int32_t p) const

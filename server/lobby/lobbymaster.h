@@ -24,11 +24,18 @@ public:
     // Queue a frame towards a connection; `slot` says which record it is,
     // if any (see TSendQueue).
     virtual void Send(TConnId conn, const TFrame& frame, TSlot slot) = 0;
+    // What waits for the connection answers its client's own request: to
+    // be written without waiting for the next round of the lobby's state.
+    virtual void Hurry(TConnId) {}
     // Close a connection the master has already forgotten.
     virtual void Drop(TConnId conn, const std::string& reason) = 0;
 };
 
-TFrame MakeFrame(uint8_t type, std::string param);
+// A frame of its own for one record from the master (player index 0).
+TFrame MakeFrame(uint8_t type, std::string_view param);
+// The frames that never change, made once and shared by every queue.
+const TFrame& RefreshFrame();
+const TFrame& PingFrame();
 
 class TLobbyMaster {
 public:
@@ -73,6 +80,10 @@ private:
     };
     struct TPlayer {
         lobby::PlayerRecord rec;
+        // The cmPlayer frame of `rec` as it was when `framed` was copied
+        // from it: every receiver shares it until the record changes.
+        TFrame frame;
+        lobby::PlayerRecord framed;
         TConnId conn = 0;
         uint32_t color = 0;
         TTokenBucket inbox;          // private messages and invitations it is sent
@@ -80,6 +91,8 @@ private:
     };
     struct TGame {
         lobby::GameRecord rec;
+        TFrame frame;                // as for TPlayer
+        lobby::GameRecord framed;
         std::set<int32_t> invited;   // players the host invited
     };
 
@@ -126,8 +139,10 @@ private:
     void AnnouncePlayer(int32_t player, int32_t except = 0);
     void AnnounceGame(int32_t game);
     void BroadcastRefresh(int32_t except = 0);
-    TFrame PlayerFrame(int32_t player) const;
-    TFrame GameFrame(int32_t game) const;
+    // The current frame of a player's or game's record, made again only
+    // when the record has changed since it was last made.
+    const TFrame& PlayerFrame(int32_t player);
+    const TFrame& GameFrame(int32_t game);
     std::string Describe(int32_t player) const;
     // A line about a connection or a player, within its log budget.
     void LogAbout(TConnId conn, std::string line);

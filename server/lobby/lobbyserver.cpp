@@ -22,6 +22,17 @@ constexpr std::size_t kFramesPerTurn = 16;
 // rounds with the others' events between them.
 constexpr std::size_t kWritesPerTurn = 256;
 constexpr std::size_t kClosesPerTurn = 16;
+// How long frames wait for others to the same receivers before they are
+// written: one write a receiver carries what arrives in that time.
+constexpr std::chrono::microseconds kGatherWrites(1000);
+// How far apart the rounds that write the lobby's state are, in microseconds
+// for the square of the number of connections, within the bounds: the
+// changes a second and the writes each costs both grow with the lobby, and
+// the rounds' spacing with them. 500 connections: 10 ms; 1,000: 40 ms.
+constexpr double kRoundPerSquare = 0.04;
+constexpr std::chrono::microseconds kLongestRound(100'000);
+// Frames a queue may hold before it is written without waiting for the round.
+constexpr std::size_t kRoundBacklog = 32;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
 
@@ -35,6 +46,8 @@ TLobbyServer::TLobbyServer(asio::io_context& io, const TServerOptions& options, 
       tick_(io),
       acceptRetry_(io),
       resume_(io),
+      settle_(io),
+      roundTimer_(io),
       epoch_(std::chrono::steady_clock::now()),
       master_(options.limits, *this, log_, 0),
       refusedLog_(kRefusedLogLines, 0)
@@ -89,6 +102,8 @@ void TLobbyServer::Stop()
     tick_.cancel();
     acceptRetry_.cancel();
     resume_.cancel();
+    settle_.cancel();
+    roundTimer_.cancel();
     std::vector<TConnId> ids;
     for (auto& entry : connections_)
         ids.push_back(entry.first);
@@ -141,7 +156,7 @@ void TLobbyServer::Accept()
         TConnId id = nextId_++;
         auto conn = std::make_unique<TLobbyConnection>(id, std::move(socket), address);
         TLobbyConnection& c = *conn;
-        const uint64_t now = Now();
+        const uint64_t now = now_ = Now();
         c.inputBytes = TTokenBucket(options_.limits.inputRate, options_.limits.inputBurst, now);
         c.inputFrames = TTokenBucket(options_.limits.frameRate, options_.limits.frameBurst, now);
         connections_.emplace(id, std::move(conn));
@@ -218,7 +233,7 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
 {
     TLobbyConnection* c = Find(id);
     const TLobbyLimits& limits = options_.limits;
-    const uint64_t now = Now();
+    const uint64_t now = now_ = Now();
     std::size_t at = 0;
     TTurn turn = TTurn::Wait;
     for (;;) {
@@ -229,10 +244,12 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             turn = TTurn::More;
             break;
         }
-        lobby::SplitResult r = lobby::SplitFrame(data, limits.maxFrame);
-        if (r.status == lobby::SplitStatus::Incomplete)
+        // Measured first, deciphered only once it is taken: a frame held
+        // back by the budget stays as it came, to be read in a later turn.
+        lobby::FrameExtent extent = lobby::MeasureFrame(data, limits.maxFrame);
+        if (extent.status == lobby::SplitStatus::Incomplete)
             break;
-        if (r.status == lobby::SplitStatus::Bad && r.oversized) {
+        if (extent.status == lobby::SplitStatus::Bad) {
             // A length we refuse leaves nothing to resynchronise on. The
             // client is told, behind whatever it was still to get.
             bool blocked;
@@ -240,20 +257,27 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             c->Output().Push(MakeFrame(cmMessage, "\\message\\Frame too large; connection closed."), {}, now,
                              SIZE_MAX);
             Write(*c, blocked, error);
-            Doom(*c, r.error);
+            Doom(*c, lobby::SplitFrame(data, limits.maxFrame).error);
             return TTurn::Closed;
         }
         if (limits.floodLimit && !c->inputFrames.Take(now)) {
             turn = TTurn::Paused;
             break;
         }
+        // Deciphered where it lies in the input; the record's param is
+        // copied once, into a buffer that keeps its size from frame to frame.
+        lobby::OpenedFrame r = lobby::OpenFrame(c->Input().data() + at, extent.used, limits.maxFrame);
         at += r.used;
         ++handled;
         ++counters_.framesIn;
-        if (r.status == lobby::SplitStatus::Bad)
+        if (r.status == lobby::SplitStatus::Bad) {
             master_.BadFrame(id, r.error, now);
-        else
-            master_.Received(id, r.record, now);
+        } else {
+            record_.type = r.record.type;
+            record_.player = r.record.player;
+            record_.param.assign(r.record.param);
+            master_.Received(id, record_, now);
+        }
         c = Find(id);
         if (!c || c->closing)
             return TTurn::Closed;
@@ -267,7 +291,7 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
 
 TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
 {
-    const uint64_t now = Now();
+    const uint64_t now = now_ = Now();
     if (options_.limits.floodLimit && c.inputBytes.Level(now) <= 0)
         return TTurn::Paused;
     boost::system::error_code ec;
@@ -294,7 +318,7 @@ TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
 
 void TLobbyServer::Pause(TLobbyConnection& c)
 {
-    const uint64_t now = Now();
+    const uint64_t now = now_ = Now();
     // Slowed down, a client could still keep a backlog in the kernel long
     // after it is gone. One that outpaces its budget all along is a flood.
     if (c.floodSince == 0) {
@@ -320,7 +344,7 @@ void TLobbyServer::Pause(TLobbyConnection& c)
 void TLobbyServer::ResumeDue()
 {
     resumeAt_ = 0;
-    const uint64_t now = Now();
+    const uint64_t now = now_ = Now();
     std::vector<TConnId> due;
     while (!paused_.empty() && paused_.begin()->first <= now) {
         due.push_back(paused_.begin()->second);
@@ -350,15 +374,40 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
     TLobbyConnection* c = Find(conn);
     if (!c || c->closing)
         return;
-    if (!c->Output().Push(frame, slot, Now(), options_.limits.sendQueue)) {
+    if (!c->Output().Push(frame, slot, now_, options_.limits.sendQueue)) {
         Doom(*c, "more than " + std::to_string(options_.limits.sendQueue)
                      + " bytes of chat and notices waiting (slow reader)");
         return;
     }
     ++counters_.framesOut;
-    if (!c->dirty && !c->waitingWrite) {
-        c->dirty = true;
-        dirty_.push_back(conn);
+    // Chat, notices and pings are what a player waits for; the records of
+    // the lobby's state may wait for the next round.
+    Queued(*c, slot.kind == TSlot::None || slot.kind == TSlot::GameGone);
+}
+
+void TLobbyServer::Hurry(TConnId conn)
+{
+    TLobbyConnection* c = Find(conn);
+    if (c && !c->closing && !c->Output().Empty())
+        Queued(*c, true);
+}
+
+void TLobbyServer::Queued(TLobbyConnection& c, bool urgent)
+{
+    if (c.waitingWrite)
+        return;   // written once the socket takes more
+    if (!c.inRound) {
+        c.inRound = true;
+        round_.push_back(c.Id());
+        ScheduleRound();
+    }
+    // A queue that holds a good many records already goes without waiting
+    // for the round: one write carries them all the same, and what waits
+    // for a round stays small however fast the lobby changes.
+    if ((urgent || c.Output().Frames() >= kRoundBacklog) && !c.ready) {
+        c.ready = true;
+        ready_.push_back(c.Id());
+        ScheduleSettle();
     }
 }
 
@@ -371,20 +420,36 @@ void TLobbyServer::WaitWrite(TLobbyConnection& c)
             return;
         if (TLobbyConnection* c = Find(id)) {
             c->waitingWrite = false;
-            OnWritable(id);
+            now_ = Now();
+            // It has waited already: what is left goes at once.
+            Queued(*c, true);
         }
     });
 }
 
-void TLobbyServer::OnWritable(TConnId id)
+void TLobbyServer::ScheduleSettle(bool gather)
 {
-    if (TLobbyConnection* c = Find(id)) {
-        if (!c->dirty) {
-            c->dirty = true;
-            dirty_.push_back(id);
-        }
+    // Waits a moment for what else is on its way: the lines that several
+    // clients send at once then go out with one write per receiver instead
+    // of one each. A round left over from a busy turn goes as soon as the
+    // handlers already due have run.
+    if (settlePending_)
+        return;
+    settlePending_ = true;
+    if (!gather) {
+        asio::post(io_, [this] {
+            settlePending_ = false;
+            if (!stopped_)
+                Settle();
+        });
+        return;
     }
-    ScheduleSettle();
+    settle_.expires_after(kGatherWrites);
+    settle_.async_wait([this](const boost::system::error_code& ec) {
+        settlePending_ = false;
+        if (!ec && !stopped_)
+            Settle();
+    });
 }
 
 bool TLobbyServer::Write(TLobbyConnection& c, bool& blocked, std::string& error)
@@ -395,17 +460,38 @@ bool TLobbyServer::Write(TLobbyConnection& c, bool& blocked, std::string& error)
     return ok;
 }
 
-void TLobbyServer::ScheduleSettle()
+void TLobbyServer::ScheduleRound()
 {
-    // Runs after the handlers already due, so frames from several clients
-    // read in one turn of the loop go out with one write per receiver.
-    if (settlePosted_)
+    // The lobby's state goes out in rounds, the more players the further
+    // apart: every change is told to every player, so a crowd arriving one
+    // by one would otherwise cost a write to each player for each arrival.
+    // What waits for a round is bounded by the send queues' own rules.
+    // A record that changes again within a round is sent once (see
+    // TSendQueue), and what a player waits for goes at once all the same.
+    if (roundPending_)
         return;
-    settlePosted_ = true;
-    asio::post(io_, [this] {
-        settlePosted_ = false;
-        if (!stopped_)
-            Settle();
+    roundPending_ = true;
+    const double n = double(connections_.size());
+    const auto wait = std::clamp(std::chrono::microseconds(int64_t(n * n * kRoundPerSquare)), kGatherWrites,
+                                 kLongestRound);
+    roundTimer_.expires_after(wait);
+    roundTimer_.async_wait([this](const boost::system::error_code& ec) {
+        roundPending_ = false;
+        if (ec || stopped_)
+            return;
+        for (TConnId id : round_) {
+            TLobbyConnection* c = Find(id);
+            if (!c)
+                continue;
+            c->inRound = false;
+            if (!c->ready && !c->waitingWrite && !c->closing && !c->Output().Empty()) {
+                c->ready = true;
+                ready_.push_back(id);
+            }
+        }
+        round_.clear();
+        now_ = Now();
+        Settle();
     });
 }
 
@@ -415,14 +501,15 @@ void TLobbyServer::Settle()
     // everyone of each departure, and must not hold up what was already on
     // its way. Whatever that brings waits for a turn of its own, behind the
     // handlers already due, so a crowd leaving at once is told in rounds.
-    const std::size_t writes = std::min(dirty_.size(), kWritesPerTurn);
-    std::vector<TConnId> dirty(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
-    dirty_.erase(dirty_.begin(), dirty_.begin() + std::ptrdiff_t(writes));
-    for (TConnId id : dirty) {
+    const std::size_t writes = std::min(ready_.size(), kWritesPerTurn);
+    std::vector<TConnId> ready(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
+    ready_.erase(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
+    now_ = Now();
+    for (TConnId id : ready) {
         TLobbyConnection* c = Find(id);
         if (!c)
             continue;
-        c->dirty = false;
+        c->ready = false;
         if (c->closing)
             continue;
         bool blocked;
@@ -438,8 +525,8 @@ void TLobbyServer::Settle()
     doomed_.erase(doomed_.begin(), doomed_.begin() + std::ptrdiff_t(n));
     for (auto& [id, reason] : doomed)
         Close(id, reason, true);
-    if (!dirty_.empty() || !doomed_.empty())
-        ScheduleSettle();
+    if (!ready_.empty() || !doomed_.empty())
+        ScheduleSettle(false);
 }
 
 // --- closing -------------------------------------------------------------------
@@ -450,6 +537,7 @@ void TLobbyServer::Doom(TLobbyConnection& c, const std::string& reason)
         return;
     c.closing = true;
     doomed_.emplace_back(c.Id(), reason);
+    ScheduleSettle();
 }
 
 void TLobbyServer::Drop(TConnId conn, const std::string& reason)
@@ -474,7 +562,8 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     // The last client gone: hand the heap that a crowd took back to the system.
     if (connections_.empty()) {
         decltype(connections_)().swap(connections_);
-        std::vector<TConnId>().swap(dirty_);
+        std::vector<TConnId>().swap(round_);
+        std::vector<TConnId>().swap(ready_);
         malloc_trim(0);
         crowd_ = 0;
     }
@@ -491,7 +580,7 @@ void TLobbyServer::Housekeeping()
     tick_.async_wait([this](const boost::system::error_code& ec) {
         if (ec || stopped_)
             return;
-        const uint64_t now = Now();
+        const uint64_t now = now_ = Now();
         master_.Tick(now);
         DropSlowReaders(now);
         TrimAfterCrowd();

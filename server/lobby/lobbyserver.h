@@ -39,6 +39,10 @@ private:
 
     void ReserveSocketState(std::size_t count);
     void Send(TConnId conn, const TFrame& frame, TSlot slot) override;
+    void Hurry(TConnId conn) override;
+    // Something was queued for the connection: it is written in the next
+    // round, or after a moment when `urgent`.
+    void Queued(TLobbyConnection& c, bool urgent);
     void Drop(TConnId conn, const std::string& reason) override;
 
     void Accept();
@@ -51,7 +55,6 @@ private:
     TTurn ReadOnce(TLobbyConnection& c);
     void Pause(TLobbyConnection& c);
     void ResumeDue();
-    void OnWritable(TConnId id);
     // Writes what the socket takes of c's queue, counting the bytes.
     bool Write(TLobbyConnection& c, bool& blocked, std::string& error);
     void Housekeeping();
@@ -59,10 +62,11 @@ private:
     void TrimAfterCrowd();
     // Ends a connection inside the current event; Settle() closes it.
     void Doom(TLobbyConnection& c, const std::string& reason);
-    // Writes every queue that grew, then closes the doomed connections;
+    // Writes the queues that are ready, then closes the doomed connections;
     // again in a later turn while either brought more of the other.
     void Settle();
-    void ScheduleSettle();
+    void ScheduleSettle(bool gather = true);
+    void ScheduleRound();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
     uint64_t Now() const;
@@ -74,17 +78,23 @@ private:
     boost::asio::steady_timer tick_;
     boost::asio::steady_timer acceptRetry_;
     boost::asio::steady_timer resume_;
+    boost::asio::steady_timer settle_;
+    boost::asio::steady_timer roundTimer_;
     std::chrono::steady_clock::time_point epoch_;
     TLobbyMaster master_;
     std::unordered_map<TConnId, std::unique_ptr<TLobbyConnection>> connections_;
     std::set<std::pair<uint64_t, TConnId>> paused_;   // by when they may be read again
     uint64_t resumeAt_ = 0;                            // when resume_ fires; 0 = not armed
-    std::vector<TConnId> dirty_;
+    std::vector<TConnId> round_;                       // queued to since the last round
+    std::vector<TConnId> ready_;                       // to be written in the next settle
     std::vector<std::pair<TConnId, std::string>> doomed_;
+    LobbyRecord record_;                               // the record being handled, reused
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TLobbyCounters counters_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
-    bool settlePosted_ = false;
+    bool settlePending_ = false;
+    bool roundPending_ = false;
+    uint64_t now_ = 0;                                 // the time of the event being handled
 };

@@ -1,5 +1,95 @@
 #include "sendqueue.h"
 
+#include <algorithm>
+
+std::size_t TSlotIndex::Home(uint64_t key) const
+{
+    // Fibonacci hashing: the slot keys are small, dense numbers.
+    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & (cells_.size() - 1);
+}
+
+uint64_t* TSlotIndex::Find(uint64_t key)
+{
+    if (size_ == 0)
+        return nullptr;
+    const std::size_t mask = cells_.size() - 1;
+    for (std::size_t i = Home(key);; i = (i + 1) & mask) {
+        if (cells_[i].key == key)
+            return &cells_[i].value;
+        if (cells_[i].key == 0)
+            return nullptr;
+    }
+}
+
+void TSlotIndex::Grow()
+{
+    std::vector<TCell> old;
+    old.swap(cells_);
+    cells_.resize(old.empty() ? 16 : old.size() * 2);
+    const std::size_t mask = cells_.size() - 1;
+    for (const TCell& c : old) {
+        if (c.key == 0)
+            continue;
+        std::size_t i = Home(c.key);
+        while (cells_[i].key != 0)
+            i = (i + 1) & mask;
+        cells_[i] = c;
+    }
+}
+
+void TSlotIndex::Set(uint64_t key, uint64_t value)
+{
+    if (uint64_t* v = Find(key)) {
+        *v = value;
+        return;
+    }
+    // At most half full, so that a search ends soon.
+    if ((size_ + 1) * 2 > cells_.size())
+        Grow();
+    const std::size_t mask = cells_.size() - 1;
+    std::size_t i = Home(key);
+    while (cells_[i].key != 0)
+        i = (i + 1) & mask;
+    cells_[i] = TCell{key, value};
+    ++size_;
+}
+
+void TSlotIndex::Erase(uint64_t key)
+{
+    if (size_ == 0)
+        return;
+    const std::size_t mask = cells_.size() - 1;
+    std::size_t i = Home(key);
+    while (cells_[i].key != key) {
+        if (cells_[i].key == 0)
+            return;
+        i = (i + 1) & mask;
+    }
+    // Move later cells of the same run back into the gap, so that every
+    // key stays reachable from its home without markers for removed ones.
+    std::size_t gap = i;
+    for (std::size_t j = (gap + 1) & mask; cells_[j].key != 0; j = (j + 1) & mask) {
+        std::size_t home = Home(cells_[j].key);
+        // Cell j may fill the gap when its home is not within (gap, j].
+        bool between = gap <= j ? (home > gap && home <= j) : (home > gap || home <= j);
+        if (!between) {
+            cells_[gap] = cells_[j];
+            gap = j;
+        }
+    }
+    cells_[gap] = TCell{};
+    --size_;
+}
+
+void TSlotIndex::Clear()
+{
+    if (cells_.size() > 16)
+        std::vector<TCell>().swap(cells_);
+    else
+        std::fill(cells_.begin(), cells_.end(), TCell{});
+    size_ = 0;
+}
+
 uint64_t TSendQueue::Key(TSlot::TKind kind, int32_t index)
 {
     return uint64_t(kind) << 32 | uint32_t(index);
@@ -21,7 +111,7 @@ void TSendQueue::Append(const TFrame& frame, uint64_t key, uint64_t nowMs)
     bytes_ += frame->size();
     ++frames_;
     if (key != 0)
-        slots_[key] = firstSeq_ + entries_.size() - 1;
+        slots_.Set(key, firstSeq_ + entries_.size() - 1);
 }
 
 bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size_t looseLimit)
@@ -30,9 +120,8 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     case TSlot::Player:
     case TSlot::Game: {
         const uint64_t key = Key(slot.kind, slot.index);
-        auto it = slots_.find(key);
-        if (it != slots_.end()) {
-            if (TEntry* e = Untouched(it->second)) {
+        if (const uint64_t* seq = slots_.Find(key)) {
+            if (TEntry* e = Untouched(*seq)) {
                 // The newer record takes the waiting one's place (and age).
                 bytes_ = bytes_ - e->frame->size() + frame->size();
                 e->frame = frame;
@@ -44,9 +133,8 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     }
     case TSlot::Refresh: {
         const uint64_t key = Key(TSlot::Refresh, 0);
-        auto it = slots_.find(key);
-        if (it != slots_.end()) {
-            if (TEntry* e = Untouched(it->second)) {
+        if (const uint64_t* seq = slots_.Find(key)) {
+            if (TEntry* e = Untouched(*seq)) {
                 // One rebuild behind everything does for both.
                 bytes_ -= e->frame->size();
                 --frames_;
@@ -60,7 +148,7 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     case TSlot::GameGone:
         // A record of a game opened later at the same index must not take a
         // place in front of this.
-        slots_.erase(Key(TSlot::Game, slot.index));
+        slots_.Erase(Key(TSlot::Game, slot.index));
         break;
     case TSlot::None:
         break;
@@ -89,9 +177,9 @@ void TSendQueue::PopFront()
 {
     TEntry& e = entries_[head_];
     if (e.key != 0) {
-        auto it = slots_.find(e.key);
-        if (it != slots_.end() && it->second == firstSeq_ + head_)
-            slots_.erase(it);
+        const uint64_t* seq = slots_.Find(e.key);
+        if (seq && *seq == firstSeq_ + head_)
+            slots_.Erase(e.key);
     }
     e.frame.reset();
     ++head_;
@@ -122,17 +210,16 @@ void TSendQueue::Consume(std::size_t bytes)
         DropHoles();
     }
     if (Empty()) {
-        // All written: start afresh, giving back what a burst took.
+        // All written: start afresh, giving back what a burst took. Every
+        // queue holds a round's worth of records now and then, so what
+        // little an idle one keeps is kept small.
         firstSeq_ += entries_.size();
         head_ = 0;
-        if (entries_.capacity() > 64)
+        if (entries_.capacity() > 8)
             std::vector<TEntry>().swap(entries_);
         else
             entries_.clear();
-        if (slots_.bucket_count() > 64)
-            std::unordered_map<uint64_t, uint64_t>().swap(slots_);
-        else
-            slots_.clear();
+        slots_.Clear();
     } else if (head_ >= 64 && head_ * 2 >= entries_.size()) {
         // Keep the written entries from piling up in front of a slow reader.
         entries_.erase(entries_.begin(), entries_.begin() + std::ptrdiff_t(head_));

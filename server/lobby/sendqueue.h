@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 using TConnId = uint64_t;
@@ -29,6 +28,30 @@ struct TSlot {
     };
     TKind kind = None;
     int32_t index = 0;
+};
+
+// Record slot -> sequence number, in one open-addressed table: adding a
+// record to a queue allocates nothing once the table has grown.
+class TSlotIndex {
+public:
+    // The value stored for `key`, or null. Keys are never 0.
+    uint64_t* Find(uint64_t key);
+    void Set(uint64_t key, uint64_t value);
+    void Erase(uint64_t key);
+    // Empties the table, giving back its storage when it had grown large.
+    void Clear();
+    std::size_t Size() const { return size_; }
+
+private:
+    struct TCell {
+        uint64_t key = 0;    // 0: empty
+        uint64_t value = 0;
+    };
+    std::size_t Home(uint64_t key) const;
+    void Grow();
+
+    std::vector<TCell> cells_;   // a power of two long, or empty
+    std::size_t size_ = 0;
 };
 
 class TSendQueue {
@@ -73,5 +96,5 @@ private:
     std::size_t bytes_ = 0;
     std::size_t loose_ = 0;
     std::size_t frames_ = 0;
-    std::unordered_map<uint64_t, uint64_t> slots_;   // record slot -> sequence number
+    TSlotIndex slots_;              // record slot -> sequence number
 };

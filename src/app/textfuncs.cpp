@@ -2,23 +2,31 @@
 
 #include "errors.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
 
 namespace {
 
 // Finds "\key\" and returns the position where its value starts, or npos.
+// Searches for the key and checks the backslashes around it, so that no
+// pattern text has to be built.
 std::size_t FindValueStart(std::string_view text, std::string_view key, std::size_t& patternStart)
 {
-    std::string pattern;
-    pattern.reserve(key.size() + 2);
-    pattern += '\\';
-    pattern += key;
-    pattern += '\\';
-    patternStart = text.find(pattern);
-    if (patternStart == std::string_view::npos)
+    patternStart = std::string_view::npos;
+    if (text.size() < key.size() + 2)
         return std::string_view::npos;
-    return patternStart + pattern.size();
+    std::size_t from = 1;
+    for (;;) {
+        std::size_t at = text.find(key, from);
+        if (at == std::string_view::npos || at + key.size() >= text.size())
+            return std::string_view::npos;
+        if (text[at - 1] == '\\' && text[at + key.size()] == '\\') {
+            patternStart = at - 1;
+            return at + key.size() + 1;
+        }
+        from = at + 1;
+    }
 }
 
 std::size_t ValueEnd(std::string_view text, std::size_t start)
@@ -35,15 +43,15 @@ std::size_t ValueEnd(std::string_view text, std::size_t start)
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int SixBits(char c)
-{
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return 0;
-}
+// 6-bit value of each character; 0 for characters outside the alphabet.
+constexpr auto kSixBits = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<uint8_t>(i);
+    return t;
+}();
+
+int SixBits(char c) { return kSixBits[static_cast<unsigned char>(c)]; }
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
@@ -58,6 +66,15 @@ std::string LookupValue(std::string_view text, std::string_view key)
     if (start == std::string_view::npos)
         return {};
     return std::string(text.substr(start, ValueEnd(text, start) - start));
+}
+
+std::string_view FindValue(std::string_view text, std::string_view key)
+{
+    std::size_t patternStart;
+    std::size_t start = FindValueStart(text, key, patternStart);
+    if (start == std::string_view::npos)
+        return {};
+    return text.substr(start, ValueEnd(text, start) - start);
 }
 
 std::string TakeValue(std::string& text, std::string_view key, bool remove)
@@ -91,20 +108,34 @@ std::string NextField(std::string& text)
     return field;
 }
 
-std::string EncodeBase64(const void* bytes, std::size_t n)
+void EncodeBase64To(const void* bytes, std::size_t n, char* out)
 {
     const auto* in = static_cast<const unsigned char*>(bytes);
-    std::string out;
-    out.reserve((n + 2) / 3 * 4);
-    for (std::size_t i = 0; i < n; i += 3) {
-        uint32_t group = uint32_t(in[i]) << 16;
-        if (i + 1 < n) group |= uint32_t(in[i + 1]) << 8;
-        if (i + 2 < n) group |= uint32_t(in[i + 2]);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        out += kAlphabet[(group >> 6) & 63];
-        out += kAlphabet[group & 63];
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+        uint32_t group = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | uint32_t(in[i + 2]);
+        out[0] = kAlphabet[(group >> 18) & 63];
+        out[1] = kAlphabet[(group >> 12) & 63];
+        out[2] = kAlphabet[(group >> 6) & 63];
+        out[3] = kAlphabet[group & 63];
+        out += 4;
     }
+    if (i < n) {
+        // The last group, zero-filled.
+        uint32_t group = uint32_t(in[i]) << 16;
+        if (i + 1 < n)
+            group |= uint32_t(in[i + 1]) << 8;
+        out[0] = kAlphabet[(group >> 18) & 63];
+        out[1] = kAlphabet[(group >> 12) & 63];
+        out[2] = kAlphabet[(group >> 6) & 63];
+        out[3] = kAlphabet[group & 63];
+    }
+}
+
+std::string EncodeBase64(const void* bytes, std::size_t n)
+{
+    std::string out(Base64Length(n), '\0');
+    EncodeBase64To(bytes, n, out.data());
     return out;
 }
 
@@ -113,8 +144,19 @@ std::string EncodeBase64(std::string_view bytes) { return EncodeBase64(bytes.dat
 void DecodeBase64(std::string_view text, void* out, std::size_t n)
 {
     auto* dst = static_cast<unsigned char*>(out);
+    const auto* src = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t written = 0;
-    for (std::size_t i = 0; written < n; i += 4) {
+    std::size_t i = 0;
+    // Whole groups of four characters that fill three whole bytes.
+    for (; i + 4 <= text.size() && written + 3 <= n; i += 4, written += 3) {
+        uint32_t group = uint32_t(kSixBits[src[i]]) << 18 | uint32_t(kSixBits[src[i + 1]]) << 12
+                         | uint32_t(kSixBits[src[i + 2]]) << 6 | uint32_t(kSixBits[src[i + 3]]);
+        dst[written] = static_cast<unsigned char>(group >> 16);
+        dst[written + 1] = static_cast<unsigned char>(group >> 8);
+        dst[written + 2] = static_cast<unsigned char>(group);
+    }
+    // The rest: a short last group, and characters missing at the end as 0.
+    for (; written < n; i += 4) {
         uint32_t group = 0;
         for (std::size_t k = 0; k < 4; ++k) {
             int v = i + k < text.size() ? SixBits(text[i + k]) : 0;

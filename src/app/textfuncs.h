@@ -13,6 +13,8 @@
 // Value of `key` in `text`: the bytes after the first "\key\" up to the next
 // backslash, the next byte below 0x20, or the end. Empty when absent.
 std::string LookupValue(std::string_view text, std::string_view key);
+// The same value as a view into `text`, without a copy.
+std::string_view FindValue(std::string_view text, std::string_view key);
 
 // As LookupValue; with `remove` the "\key\value" run is cut out of `text`
 // (the byte that ended the value stays).
@@ -27,6 +29,10 @@ std::string NextField(std::string& text);
 // Standard alphabet and bit order, last group zero-filled, no "=" padding.
 std::string EncodeBase64(const void* bytes, std::size_t n);
 std::string EncodeBase64(std::string_view bytes);
+// Characters EncodeBase64 makes of `n` bytes.
+constexpr std::size_t Base64Length(std::size_t n) { return (n + 2) / 3 * 4; }
+// Writes the Base64Length(n) characters to `out`, allocating nothing.
+void EncodeBase64To(const void* bytes, std::size_t n, char* out);
 
 // Writes exactly `n` bytes to `out`; characters outside the alphabet and
 // characters missing at the end count as 0.

@@ -82,36 +82,40 @@ void Tplb_form::ShrinkTables()
 void Tplb_form::SplitReceiveBuffer(uint32_t socket)
 {
     std::size_t consumed = 0;
-    std::string_view rest(receiveBuffer);
     // Bad frames are told once for all of this piece: the first reason and
     // how many, so a master sending nothing else cannot flood the pane.
     std::string firstBad;
     int bad = 0;
-    while (!rest.empty()) {
-        lobby::SplitResult r = lobby::SplitFrame(rest);
+    while (consumed < receiveBuffer.size()) {
+        // Each whole frame is deciphered where it lies and taken off the
+        // front below; its record copies only the param out of it.
+        lobby::OpenedFrame r = lobby::OpenFrame(receiveBuffer.data() + consumed, receiveBuffer.size() - consumed);
         if (r.status == lobby::SplitStatus::Incomplete)
             break;
         if (r.status == lobby::SplitStatus::Bad) {
-            if (bad++ == 0)
-                firstBad = r.error;
             if (r.oversized) {
+                if (bad++ == 0)
+                    firstBad = lobby::SplitFrame(std::string_view(receiveBuffer).substr(consumed)).error;
                 ReportBadFrame(firstBad, bad);
                 receiveBuffer.clear();
                 FramingLost();
                 return;
             }
+            if (bad++ == 0)
+                firstBad = r.error;
         }
         else {
+            LobbyRecord record;
+            record.type = r.record.type;
+            record.player = r.record.player;
+            record.param.assign(r.record.param);
             ++pendingRecords_;
-            pendingBytes_ += r.record.param.size() + kRecordOverhead;
-            if (r.record.type == cmRefresh)
+            pendingBytes_ += record.param.size() + kRecordOverhead;
+            if (record.type == cmRefresh)
                 ++refreshesPosted_;
-            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(r.record), refreshesPosted_));
+            QCoreApplication::postEvent(this, new TLobbyRecordEvent(socket, std::move(record), refreshesPosted_));
         }
-        if (r.used == 0)
-            break;
         consumed += r.used;
-        rest.remove_prefix(r.used);
     }
     receiveBuffer.erase(0, consumed);
     if (bad > 0)

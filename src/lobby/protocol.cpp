@@ -24,32 +24,37 @@ const Rc4State& FrameCipherState()
     return state;
 }
 
-void AppendDecimal(std::string& out, int32_t value)
+// Decimal digits of `value` at the end of `out`.
+void AppendDecimal(std::string& out, int64_t value)
 {
-    char digits[16];
+    char digits[24];
     int n = 0;
-    // Work in 64 bits so that INT32_MIN negates safely.
-    int64_t v = value;
-    bool negative = v < 0;
-    if (negative)
-        v = -v;
+    // Unsigned, so that the most negative value negates safely.
+    uint64_t v = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
     do {
         digits[n++] = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v != 0);
-    if (negative)
-        out.push_back('-');
-    while (n > 0)
-        out.push_back(digits[--n]);
+    if (value < 0)
+        digits[n++] = '-';
+    std::size_t at = out.size();
+    out.resize(at + std::size_t(n));
+    for (char* p = out.data() + at; n > 0;)
+        *p++ = digits[--n];
+}
+
+void AppendRecordHead(std::string& out, uint8_t type, int32_t player)
+{
+    out.append("\\cmtype\\");
+    out.push_back(static_cast<char>(static_cast<uint8_t>(type + 32)));
+    out.append("\\player\\");
+    AppendDecimal(out, player);
+    out.append("\\cmparam\\");
 }
 
 void AppendRecordText(const LobbyRecord& record, std::string& out)
 {
-    out.append("\\cmtype\\");
-    out.push_back(static_cast<char>(static_cast<uint8_t>(record.type + 32)));
-    out.append("\\player\\");
-    AppendDecimal(out, record.player);
-    out.append("\\cmparam\\");
+    AppendRecordHead(out, record.type, record.player);
     out.append(record.param);
 }
 
@@ -96,16 +101,59 @@ std::string RecordText(const LobbyRecord& record)
     return text;
 }
 
+TFrameWriter::TFrameWriter(std::string& out, uint8_t type, int32_t player) : out_(out), start_(out.size())
+{
+    out_.append(4, '\0');
+    AppendRecordHead(out_, type, player);
+}
+
+TFrameWriter& TFrameWriter::Text(std::string_view text)
+{
+    out_.append(text);
+    return *this;
+}
+
+TFrameWriter& TFrameWriter::Number(int64_t value)
+{
+    AppendDecimal(out_, value);
+    return *this;
+}
+
+TFrameWriter& TFrameWriter::Base64(const void* bytes, std::size_t n)
+{
+    std::size_t at = out_.size();
+    out_.resize(at + Base64Length(n));
+    EncodeBase64To(bytes, n, out_.data() + at);
+    return *this;
+}
+
+void TFrameWriter::Finish()
+{
+    out_.push_back('\0');
+    auto n = static_cast<uint32_t>(out_.size() - start_ - 4);
+    for (int i = 0; i < 4; ++i)
+        out_[start_ + i] = static_cast<char>((n >> (8 * i)) & 0xFF);
+    CipherFrame(out_.data() + start_ + 4, n);
+}
+
 void AppendFrame(const LobbyRecord& record, std::string& out)
 {
-    std::size_t start = out.size();
-    out.append(4, '\0');
-    AppendRecordText(record, out);
-    out.push_back('\0');
-    auto n = static_cast<uint32_t>(out.size() - start - 4);
-    for (int i = 0; i < 4; ++i)
-        out[start + i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-    CipherFrame(out.data() + start + 4, n);
+    out.reserve(out.size() + 4 + 40 + record.param.size());
+    TFrameWriter(out, record.type, record.player).Text(record.param).Finish();
+}
+
+void AppendPlayerFrame(const PlayerRecord& record, std::string& out)
+{
+    out.reserve(out.size() + 4 + 40 + 24 + Base64Length(sizeof record));
+    TFrameWriter(out, cmPlayer, 0).Text("\\index\\").Number(record.index).Text("\\prec\\")
+        .Base64(&record, sizeof record).Finish();
+}
+
+void AppendGameFrame(const GameRecord& record, std::string& out)
+{
+    out.reserve(out.size() + 4 + 40 + 24 + Base64Length(sizeof record));
+    TFrameWriter(out, cmGame, 0).Text("\\index\\").Number(record.index).Text("\\grec\\")
+        .Base64(&record, sizeof record).Finish();
 }
 
 std::string BuildFrame(const LobbyRecord& record)
@@ -121,54 +169,135 @@ void CipherFrame(void* data, std::size_t length)
     FrameCipherState().Apply(data, length);
 }
 
-bool DecodeRecord(std::string_view plain, LobbyRecord& record)
+bool DecodeRecord(std::string_view plain, RecordView& record)
 {
-    std::string type = LookupValue(plain, "cmtype");
+    // Every frame this program writes starts "\cmtype\" + type + "\player\":
+    // there the two values are where the writer put them, and no earlier
+    // occurrence of either key, or of "\cmparam\", can begin before the
+    // player's value. Anything else is searched for as the keys say.
+    constexpr std::string_view kHead = "\\cmtype\\";
+    constexpr std::string_view kPlayer = "\\player\\";
+    std::string_view type;
+    std::string_view player;
+    std::size_t from = 0;
+    if (plain.size() >= 17 && plain.substr(0, 8) == kHead && plain.substr(9, 8) == kPlayer) {
+        const auto t = static_cast<unsigned char>(plain[8]);
+        if (t != '\\' && t >= 0x20)
+            type = plain.substr(8, 1);
+        std::size_t end = 17;
+        while (end < plain.size() && plain[end] != '\\' && static_cast<unsigned char>(plain[end]) >= 0x20)
+            ++end;
+        player = plain.substr(17, end - 17);
+        from = 16;
+    } else {
+        type = FindValue(plain, "cmtype");
+        player = FindValue(plain, "player");
+    }
     if (type.empty())
         return false;
     record.type = static_cast<uint8_t>(static_cast<uint8_t>(type[0]) - 32);
-    record.player = DecimalToIntDef(LookupValue(plain, "player"), 0);
+    record.player = DecimalToIntDef(player, 0);
     // The param runs to the end of the frame. The frame's closing zero byte
     // is not kept: a value read from the param ends at the end of the text
     // exactly as it would at that zero byte, so every lookup is the same.
-    std::size_t at = plain.find("\\cmparam\\");
+    std::size_t at = plain.find("\\cmparam\\", from);
     if (at == std::string_view::npos) {
-        record.param.clear();
+        record.param = {};
     } else {
-        std::string_view param = plain.substr(at + 9);
-        if (!param.empty() && param.back() == '\0')
-            param.remove_suffix(1);
-        record.param.assign(param);
+        record.param = plain.substr(at + 9);
+        if (!record.param.empty() && record.param.back() == '\0')
+            record.param.remove_suffix(1);
     }
     return true;
 }
 
-SplitResult SplitFrame(std::string_view buffer, uint32_t maxLength)
+bool DecodeRecord(std::string_view plain, LobbyRecord& record)
 {
-    SplitResult result;
+    RecordView view;
+    if (!DecodeRecord(plain, view))
+        return false;
+    record.type = view.type;
+    record.player = view.player;
+    record.param.assign(view.param);
+    return true;
+}
+
+FrameExtent MeasureFrame(std::string_view buffer, uint32_t maxLength)
+{
+    FrameExtent result;
     if (buffer.size() < 4)
         return result;   // Incomplete
     uint32_t n = ReadLength(buffer);
     if (n > maxLength) {
         // Nothing after a length we refuse can be trusted to start a frame.
         result.status = SplitStatus::Bad;
-        result.oversized = true;
         result.used = buffer.size();
-        result.error = "frame length " + std::to_string(n) + " above the limit of "
-                       + std::to_string(maxLength);
         return result;
     }
     if (buffer.size() - 4 < n)
         return result;   // Incomplete
+    result.status = SplitStatus::Frame;
     result.used = 4 + std::size_t(n);
-    std::string plain(buffer.substr(4, n));
-    CipherFrame(plain.data(), plain.size());
-    if (!DecodeRecord(plain, result.record)) {
-        result.status = SplitStatus::Bad;
-        result.error = "frame without a cmtype value";
+    return result;
+}
+
+OpenedFrame OpenFrame(char* buffer, std::size_t size, uint32_t maxLength)
+{
+    OpenedFrame result;
+    FrameExtent extent = MeasureFrame(std::string_view(buffer, size), maxLength);
+    result.status = extent.status;
+    result.used = extent.used;
+    if (extent.status == SplitStatus::Bad) {
+        result.oversized = true;
+        result.error = "frame length above the limit";
         return result;
     }
-    result.status = SplitStatus::Frame;
+    if (extent.status == SplitStatus::Incomplete)
+        return result;
+    CipherFrame(buffer + 4, extent.used - 4);
+    if (!DecodeRecord(std::string_view(buffer + 4, extent.used - 4), result.record)) {
+        result.status = SplitStatus::Bad;
+        result.error = "frame without a cmtype value";
+    }
+    return result;
+}
+
+SplitResult SplitFrame(std::string_view buffer, uint32_t maxLength)
+{
+    SplitResult result;
+    FrameExtent extent = MeasureFrame(buffer, maxLength);
+    result.status = extent.status;
+    result.used = extent.used;
+    if (extent.status == SplitStatus::Bad) {
+        result.oversized = true;
+        result.error = "frame length " + std::to_string(ReadLength(buffer)) + " above the limit of "
+                       + std::to_string(maxLength);
+        return result;
+    }
+    if (extent.status == SplitStatus::Incomplete)
+        return result;
+    // Deciphered into the record's own param buffer, which the decoded param
+    // then replaces in place: one allocation, at most, for the whole frame.
+    std::string& plain = result.record.param;
+    plain.assign(buffer.substr(4, extent.used - 4));
+    CipherFrame(plain.data(), plain.size());
+    RecordView view;
+    if (!DecodeRecord(plain, view)) {
+        result.status = SplitStatus::Bad;
+        result.error = "frame without a cmtype value";
+        plain.clear();
+        return result;
+    }
+    result.record.type = view.type;
+    result.record.player = view.player;
+    if (view.param.empty()) {
+        plain.clear();
+    } else {
+        const std::size_t from = std::size_t(view.param.data() - plain.data());
+        const std::size_t length = view.param.size();
+        plain.erase(0, from);
+        plain.resize(length);
+    }
     return result;
 }
 

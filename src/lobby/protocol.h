@@ -46,10 +46,21 @@ struct LobbyRecord {
 
 namespace lobby {
 
+struct PlayerRecord;
+struct GameRecord;
+
 constexpr const char* kFrameKey = "742918365";
 // The largest enciphered part a receiver accepts. Real records are far
 // smaller (a game record is 368 characters of Base64).
 constexpr uint32_t kMaxFrameLength = 64 * 1024;
+
+// A decoded record as it lies in a deciphered frame: `param` is a view into
+// the frame's bytes (without the closing zero byte) and lives as long as they.
+struct RecordView {
+    uint8_t type = 0;
+    int32_t player = 0;
+    std::string_view param;
+};
 
 // The record text without the trailing zero byte.
 std::string RecordText(const LobbyRecord& record);
@@ -57,6 +68,30 @@ std::string RecordText(const LobbyRecord& record);
 std::string BuildFrame(const LobbyRecord& record);
 // Appends the frame to `out` (avoids a copy on hot paths).
 void AppendFrame(const LobbyRecord& record, std::string& out);
+
+// Writes one frame straight into a buffer: the record text goes in as it is
+// made, without intermediate strings, and Finish() fills in the length and
+// enciphers the frame where it lies. Several frames may follow one another
+// in one buffer.
+class TFrameWriter {
+public:
+    TFrameWriter(std::string& out, uint8_t type, int32_t player);
+    TFrameWriter& Text(std::string_view text);
+    TFrameWriter& Number(int64_t value);
+    // Base64 of the bytes, written without a temporary.
+    TFrameWriter& Base64(const void* bytes, std::size_t n);
+    // The closing zero byte, the length, the cipher. Call once.
+    void Finish();
+
+private:
+    std::string& out_;
+    std::size_t start_;
+};
+
+// The frame of a cmPlayer or cmGame record: "\index\" + index + "\prec\"
+// (or "\grec\") + the record in Base64, written at the end of `out`.
+void AppendPlayerFrame(const PlayerRecord& record, std::string& out);
+void AppendGameFrame(const GameRecord& record, std::string& out);
 
 // The frame cipher: RC4 under kFrameKey from the start of the keystream.
 // Its own inverse.
@@ -85,6 +120,31 @@ SplitResult SplitFrame(std::string_view buffer, uint32_t maxLength = kMaxFrameLe
 // Decodes a deciphered frame (text and zero byte). False when it holds no
 // "cmtype" value.
 bool DecodeRecord(std::string_view plain, LobbyRecord& record);
+// The same without a copy: the view's param points into `plain`.
+bool DecodeRecord(std::string_view plain, RecordView& record);
+
+// Whether a whole frame is at the front of `buffer`, without deciphering
+// anything: Frame with its size in `used`; Incomplete; or Bad when the
+// length prefix is above `maxLength` (oversized; `used` is the whole buffer).
+struct FrameExtent {
+    SplitStatus status = SplitStatus::Incomplete;
+    std::size_t used = 0;
+};
+FrameExtent MeasureFrame(std::string_view buffer, uint32_t maxLength = kMaxFrameLength);
+
+// SplitFrame without copies: deciphers the front frame where it lies in
+// `buffer` and decodes it into `record`, whose param is a view into
+// `buffer`. Deciphers only a whole frame, so the caller must take the `used`
+// bytes off the front whenever the status is not Incomplete: they are
+// plain text now. `error` is set for a Bad frame.
+struct OpenedFrame {
+    SplitStatus status = SplitStatus::Incomplete;
+    std::size_t used = 0;
+    bool oversized = false;
+    RecordView record;
+    const char* error = "";
+};
+OpenedFrame OpenFrame(char* buffer, std::size_t size, uint32_t maxLength = kMaxFrameLength);
 
 // --- fixed records -----------------------------------------------------------
 

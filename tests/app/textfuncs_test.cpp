@@ -42,6 +42,23 @@ TEST(KeyValueText, LookupFindsFirstCaseSensitiveOccurrence)
     EXPECT_EQ(LookupValue(std::string("\\t\\ab\0cd", 8), "t"), "ab");
 }
 
+TEST(KeyValueText, FindValueIsTheSameValueAsAViewIntoTheText)
+{
+    const std::string text = "\\k\\k\\v\\kk\\2\\x\\last";
+    for (const char* key : {"k", "kk", "x", "v", "missing", ""}) {
+        std::string_view v = FindValue(text, key);
+        EXPECT_EQ(std::string(v), LookupValue(text, key)) << key;
+        if (!v.empty()) {
+            EXPECT_GE(v.data(), text.data());
+            EXPECT_LE(v.data() + v.size(), text.data() + text.size());
+        }
+    }
+    // The key's first occurrence is not always the pair's.
+    EXPECT_EQ(FindValue("xkey\\key\\1", "key"), "1");
+    EXPECT_EQ(FindValue("\\key", "key"), "");
+    EXPECT_EQ(FindValue("\\key\\", "key"), "");
+}
+
 TEST(KeyValueText, TakeValueRemovesThePairButKeepsTheTerminator)
 {
     std::string text = "\\a\\1\\b\\2";
@@ -105,6 +122,27 @@ TEST(Base64, EncodesWithoutPaddingAndDecodesExactCount)
     std::string back(all.size(), '\0');
     DecodeBase64(EncodeBase64(all), back.data(), back.size());
     EXPECT_EQ(back, all);
+}
+
+TEST(Base64, ShortTextsDecodeAsIfTheMissingCharactersWereZero)
+{
+    std::string bytes;
+    for (int i = 0; i < 90; ++i)
+        bytes += char(i * 37 + 11);
+    for (std::size_t n : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(72), std::size_t(76)}) {
+        const std::string full = EncodeBase64(bytes.data(), n);
+        char direct[80];
+        EncodeBase64To(bytes.data(), n, direct);
+        ASSERT_EQ(std::string(direct, Base64Length(n)), full);
+        for (std::size_t cut = 0; cut <= full.size(); ++cut) {
+            std::string text = full.substr(0, cut);
+            std::string padded = text + std::string(full.size() + 4 - cut, 'A');
+            std::string a(n, '\x55'), b(n, '\x55');
+            DecodeBase64(text, a.data(), n);
+            DecodeBase64(padded, b.data(), n);
+            ASSERT_EQ(a, b) << n << " " << cut;
+        }
+    }
 }
 
 TEST(Cipher, StandardKeystreamMatchesPublishedVectors)

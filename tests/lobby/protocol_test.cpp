@@ -354,3 +354,104 @@ TEST(Protocol, GameNamesAreTrimmedAndHoldOnlyTheAllowedCharacters)
                             std::string("under_score"), std::string("caf\xe9"), std::string("two\nlines")})
         EXPECT_EQ(ValidGameName(bad), "") << bad;
 }
+
+TEST(Protocol, FramesWrittenPieceByPieceMatchTheRecordsTheyCarry)
+{
+    // Written straight into one buffer, back to back, as the master makes them.
+    std::string buffer = "xy";
+    TFrameWriter(buffer, cmChat, -7).Text("\\chan\\").Number(1).Text("\\color\\").Number(4294967295LL)
+        .Text("\\text\\").Text("a: b").Finish();
+    PlayerRecord p;
+    p.active = 1;
+    p.index = 12;
+    p.SetName("Zed");
+    p.SetAddress("10.1.2.3");
+    p.ping = 9999;
+    AppendPlayerFrame(p, buffer);
+    GameRecord g;
+    g.active = 1;
+    g.index = 3;
+    g.hostPlayer = 12;
+    g.SetName("Room (2)");
+    g.maxPlayers = 8;
+    AppendGameFrame(g, buffer);
+
+    std::string expected = "xy" + BuildFrame(Record(cmChat, -7, "\\chan\\1\\color\\4294967295\\text\\a: b"))
+                           + BuildFrame(Record(cmPlayer, 0, "\\index\\12\\prec\\" + PackPlayer(p)))
+                           + BuildFrame(Record(cmGame, 0, "\\index\\3\\grec\\" + PackGame(g)));
+    EXPECT_EQ(buffer, expected);
+}
+
+TEST(Protocol, OpeningAFrameInPlaceDecodesAsSplittingDoesAndTouchesNothingElse)
+{
+    std::string wire;
+    for (int type = 0; type <= 16; ++type)
+        AppendFrame(Record(uint8_t(type), type - 3, "\\text\\line " + std::to_string(type)), wire);
+    AppendFrame(Record(cmPing, 0, ""), wire);
+    const std::string original = wire;
+
+    std::size_t at = 0;
+    int count = 0;
+    while (at < wire.size()) {
+        SplitResult copy = SplitFrame(std::string_view(original).substr(at));
+        OpenedFrame r = OpenFrame(wire.data() + at, wire.size() - at);
+        ASSERT_EQ(r.status, SplitStatus::Frame);
+        ASSERT_EQ(r.used, copy.used);
+        EXPECT_EQ(r.record.type, copy.record.type);
+        EXPECT_EQ(r.record.player, copy.record.player);
+        EXPECT_EQ(std::string(r.record.param), copy.record.param);
+        // The view lies in the frame's own bytes; what follows is still enciphered.
+        if (!r.record.param.empty()) {
+            EXPECT_GE(r.record.param.data(), wire.data() + at + 4);
+            EXPECT_LE(r.record.param.data() + r.record.param.size(), wire.data() + at + r.used);
+        }
+        EXPECT_EQ(wire.substr(at + r.used), original.substr(at + r.used));
+        at += r.used;
+        ++count;
+    }
+    EXPECT_EQ(count, 18);
+
+    // An incomplete frame is left exactly as it came.
+    std::string part = BuildFrame(Record(cmChat, 1, "\\text\\later"));
+    part.pop_back();
+    const std::string before = part;
+    EXPECT_EQ(OpenFrame(part.data(), part.size()).status, SplitStatus::Incomplete);
+    EXPECT_EQ(part, before);
+
+    // A frame without a type is Bad and gives its size; a refused length drops the buffer.
+    std::string junk = std::string("\\player\\3") + '\0';
+    CipherFrame(junk.data(), junk.size());
+    std::string bad = Prefix(uint32_t(junk.size())) + junk + BuildFrame(Record(cmPing, 0, ""));
+    OpenedFrame b = OpenFrame(bad.data(), bad.size());
+    EXPECT_EQ(b.status, SplitStatus::Bad);
+    EXPECT_FALSE(b.oversized);
+    EXPECT_EQ(b.used, 4 + junk.size());
+    std::string big = Prefix(100) + std::string(100, 'x');
+    OpenedFrame o = OpenFrame(big.data(), big.size(), 99);
+    EXPECT_EQ(o.status, SplitStatus::Bad);
+    EXPECT_TRUE(o.oversized);
+    EXPECT_EQ(o.used, big.size());
+    EXPECT_EQ(MeasureFrame(big, 100).status, SplitStatus::Frame);
+    EXPECT_EQ(MeasureFrame(big.substr(0, 50), 100).status, SplitStatus::Incomplete);
+}
+
+TEST(Protocol, TheUsualStartOfARecordDecodesAsTheKeysSay)
+{
+    LobbyRecord r;
+    // The player's value is "cmparam": the param's key begins inside it.
+    ASSERT_TRUE(DecodeRecord(std::string("\\cmtype\\(\\player\\cmparam\\\\text\\a") + '\0', r));
+    EXPECT_EQ(r.type, cmChat);
+    EXPECT_EQ(r.player, 0);
+    EXPECT_EQ(r.param, "\\text\\a");
+    // An empty type, a control byte as the type, and a player ended by one.
+    EXPECT_FALSE(DecodeRecord("\\cmtype\\\\\\player\\3\\cmparam\\", r));
+    EXPECT_FALSE(DecodeRecord("\\cmtype\\\x02\\player\\3\\cmparam\\", r));
+    ASSERT_TRUE(DecodeRecord("\\cmtype\\!\\player\\-12\x01\\cmparam\\x", r));
+    EXPECT_EQ(r.type, cmNameWanted);
+    EXPECT_EQ(r.player, -12);
+    EXPECT_EQ(r.param, "x");
+    // Shorter than the usual start: searched for.
+    ASSERT_TRUE(DecodeRecord("\\cmtype\\!\\player", r));
+    EXPECT_EQ(r.player, 0);
+    EXPECT_EQ(r.param, "");
+}

@@ -16,6 +16,7 @@ struct TSent {
     TConnId conn;
     LobbyRecord record;
     TSlot slot;
+    TFrame frame;
 };
 
 class TRecordingOutput : public TLobbyOutput {
@@ -27,7 +28,7 @@ public:
         lobby::SplitResult r = lobby::SplitFrame(*frame);
         ASSERT_EQ(r.status, lobby::SplitStatus::Frame);
         ASSERT_EQ(r.used, frame->size());
-        sent.push_back({conn, r.record, slot});
+        sent.push_back({conn, r.record, slot, frame});
     }
     void Drop(TConnId conn, const std::string& reason) override
     {
@@ -489,4 +490,53 @@ TEST_F(LobbyMasterTest, PlayerAndGameRecordsNameTheirSlots)
     Send(a, cmChat, "\\chan\\0\\text\\hi");
     ASSERT_FALSE(out.sent.empty());
     EXPECT_EQ(out.sent.back().slot.kind, TSlot::None);
+}
+
+TEST_F(LobbyMasterTest, RecordFramesAreMadeOnceAndRemadeWhenTheRecordChanges)
+{
+    Start();
+    TConnId a = Player("A");
+    TConnId b = Player("B");
+    // What a newcomer is sent of the lobby is the frames everyone has had.
+    auto framesTo = [&](TConnId conn, uint8_t type) {
+        std::map<int32_t, TFrame> frames;
+        for (const TSent& s : out.sent)
+            if (s.conn == conn && s.record.type == type)
+                frames[StrToInt(LookupValue(s.record.param, "index"))] = s.frame;
+        return frames;
+    };
+    auto toA = framesTo(a, cmPlayer);
+    ASSERT_EQ(toA.count(2), 1u);
+    out.sent.clear();
+
+    Send(a, cmHost, "\\name\\Room\\maxplayers\\4\\inviteonly\\0");
+    auto hostToA = framesTo(a, cmPlayer);
+    auto hostToB = framesTo(b, cmPlayer);
+    auto gameToA = framesTo(a, cmGame);
+    auto gameToB = framesTo(b, cmGame);
+    ASSERT_EQ(hostToA.count(1), 1u);
+    ASSERT_EQ(gameToA.count(1), 1u);
+    // One frame for every receiver.
+    EXPECT_EQ(hostToA[1], hostToB[1]);
+    EXPECT_EQ(gameToA[1], gameToB[1]);
+
+    // A newcomer gets those same frames; B's record, unchanged, too.
+    out.sent.clear();
+    TConnId d = Connect();
+    Send(d, cmNameWanted, "\\namewanted\\D");
+    auto lobbyToD = framesTo(d, cmPlayer);
+    auto gamesToD = framesTo(d, cmGame);
+    EXPECT_EQ(lobbyToD[1], hostToA[1]);
+    EXPECT_EQ(gamesToD[1], gameToA[1]);
+    EXPECT_EQ(lobbyToD[2], toA[2]);
+
+    // A change makes a new frame that carries it.
+    out.sent.clear();
+    Send(a, cmLeave, "");
+    auto leftToB = framesTo(b, cmPlayer);
+    ASSERT_EQ(leftToB.count(1), 1u);
+    EXPECT_NE(leftToB[1], hostToA[1]);
+    lobby::SplitResult r = lobby::SplitFrame(*leftToB[1]);
+    EXPECT_EQ(PlayerIn(r.record).hostedGame, 0);
+    EXPECT_EQ(PlayerIn(lobby::SplitFrame(*hostToA[1]).record).hostedGame, 1);
 }

@@ -243,3 +243,32 @@ TEST(Parlevod, DisconnectAnnouncesThePlayerGoneAndClosesItsGame)
     EXPECT_EQ(CountType(late->History(), cmGame), 0);
     EXPECT_NE(server.LogText().find("Host"), std::string::npos);
 }
+
+TEST(Parlevod, AChatLineNeverOvertakesTheRecordsQueuedBeforeIt)
+{
+    // The records of the lobby's state wait for their round, a chat line
+    // goes at once: it takes what waits ahead of it along, in order.
+    TParlevodProcess server;
+    auto host = Join(server, "Host");
+    auto member = Join(server, "Member");
+    std::vector<TClientPtr> crowd;
+    for (int i = 0; i < 20; ++i)
+        crowd.push_back(Join(server, "Crowd" + std::to_string(i)));
+    host->Send(cmHost, Host("Room", 8, false));
+    auto game = WaitGame(*member, [](auto& gr) { return gr.active; });
+    ASSERT_TRUE(game);
+    host->ClearHistory();
+    member->Send(cmJoin, "\\to\\" + std::to_string(game->index) + "\\invited\\0");
+    member->Send(cmChat, "\\chan\\1\\text\\here");
+    ASSERT_TRUE(host->WaitFor(cmChat));
+    bool joined = false;
+    for (const LobbyRecord& r : host->History()) {
+        if (r.type == cmPlayer && PlayerOf(r).index == member->SelfIndex())
+            joined = PlayerOf(r).hostPlayer == host->SelfIndex();
+        if (r.type == cmChat) {
+            EXPECT_EQ(LookupValue(r.param, "text"), "Member: here");
+            break;
+        }
+    }
+    EXPECT_TRUE(joined) << "the member's record came after its chat line";
+}

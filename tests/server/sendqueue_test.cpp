@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
+#include <unordered_map>
 
 namespace {
 
@@ -136,4 +138,43 @@ TEST(SendQueue, AStormOfUpdatesWaitsAsOneRecordAPlayerAndGame)
     }
     EXPECT_EQ(q.Frames(), 0u);
     EXPECT_EQ(q.LooseBytes(), 0u);
+}
+
+TEST(SendQueue, TheSlotIndexAgreesWithAMapThroughAddsRemovalsAndClears)
+{
+    // Keys as the queue makes them: a kind above an index, many sharing runs.
+    TSlotIndex index;
+    std::unordered_map<uint64_t, uint64_t> model;
+    std::mt19937 rng(7);
+    for (int step = 0; step < 200000; ++step) {
+        uint64_t key = uint64_t(1 + rng() % 3) << 32 | (rng() % 700);
+        switch (rng() % 5) {
+        case 0:
+        case 1:
+            index.Set(key, uint64_t(step));
+            model[key] = uint64_t(step);
+            break;
+        case 2:
+            index.Erase(key);
+            model.erase(key);
+            break;
+        default: {
+            const uint64_t* v = index.Find(key);
+            auto it = model.find(key);
+            ASSERT_EQ(v != nullptr, it != model.end()) << step;
+            if (v)
+                ASSERT_EQ(*v, it->second) << step;
+        }
+        }
+        ASSERT_EQ(index.Size(), model.size());
+        if (step % 50000 == 49999) {
+            index.Clear();
+            model.clear();
+        }
+    }
+    for (auto& [key, value] : model) {
+        const uint64_t* v = index.Find(key);
+        ASSERT_TRUE(v);
+        EXPECT_EQ(*v, value);
+    }
 }
