@@ -131,9 +131,9 @@ TEST(Base64, ShortTextsDecodeAsIfTheMissingCharactersWereZero)
         bytes += char(i * 37 + 11);
     for (std::size_t n : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(72), std::size_t(76)}) {
         const std::string full = EncodeBase64(bytes.data(), n);
-        char direct[80];
-        EncodeBase64To(bytes.data(), n, direct);
-        ASSERT_EQ(std::string(direct, Base64Length(n)), full);
+        std::string direct(Base64Length(n), '\0');
+        EncodeBase64To(bytes.data(), n, direct.data());
+        ASSERT_EQ(direct, full);
         for (std::size_t cut = 0; cut <= full.size(); ++cut) {
             std::string text = full.substr(0, cut);
             std::string padded = text + std::string(full.size() + 4 - cut, 'A');

@@ -255,14 +255,14 @@ TEST_F(MotdServiceTest, ProxiesOfTheConfigurationCarryTheHttpRequest)
     // Without an HTTP proxy the SOCKS settings go to the client's socket.
     MakeConfig("http://127.0.0.1:1/motd.asp?cmd=", "127.0.0.1:1", [&](Tconfig_form& c) {
         c.usesocksproxies->setChecked(true);
-        c.socksproxyaddr->setText("socks.example");
+        c.socksproxyaddr->setText("127.0.0.9");   // an address: no look-up left running at the end
         c.socksproxyuser->setText("sam");
         c.socks4butt->setChecked(true);
     });
     Open();
     const TWSocket& socket = form->Httpmotdcli->CtrlSocket();
     EXPECT_EQ(form->Httpmotdcli->Proxy, "");
-    EXPECT_EQ(socket.SocksServer, "socks.example");
+    EXPECT_EQ(socket.SocksServer, "127.0.0.9");
     EXPECT_EQ(socket.SocksPort, "1080");
     EXPECT_EQ(socket.SocksLevel, "4");
     EXPECT_EQ(socket.SocksUsercode, "sam");
