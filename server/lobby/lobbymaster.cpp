@@ -526,26 +526,25 @@ void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
 
 bool TLobbyMaster::TakeChatToken(TClient& c)
 {
-    if (!limits_.floodLimit || c.chat.Take(now_)) {
-        c.chatWarned = false;
-        return true;
-    }
-    if (!c.chatWarned) {
-        c.chatWarned = true;
-        Refuse(c.player, "You are sending messages too fast; lines are being dropped.");
-    }
-    return false;
+    return TakeToken(c, c.chat, c.chatWarned, "You are sending messages too fast; lines are being dropped.");
 }
 
 bool TLobbyMaster::TakeActionToken(TClient& c)
 {
-    if (!limits_.floodLimit || c.actions.Take(now_)) {
-        c.actionsWarned = false;
+    return TakeToken(c, c.actions, c.actionsWarned,
+                     "You are changing your name or game too fast; requests are being dropped.");
+}
+
+bool TLobbyMaster::TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning)
+{
+    if (!limits_.floodLimit || bucket.Take(now_)) {
+        warned = false;
         return true;
     }
-    if (!c.actionsWarned) {
-        c.actionsWarned = true;
-        Refuse(c.player, "You are changing your name or game too fast; requests are being dropped.");
+    // Told once for each run of refused requests.
+    if (!warned) {
+        warned = true;
+        Refuse(c.player, warning);
     }
     return false;
 }

@@ -115,6 +115,7 @@ private:
     // The sender's budgets: false (and the sender warned once) when spent.
     bool TakeChatToken(TClient& c);
     bool TakeActionToken(TClient& c);
+    bool TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning);
     // A private message or invitation for `to` within its inbox; otherwise
     // the sender is told, once until `to` has been quiet again.
     bool DeliverTo(int32_t from, int32_t to, const TFrame& frame);
