@@ -1,5 +1,7 @@
 #include "listserver.h"
 
+#include "acceptloop.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -123,19 +125,7 @@ std::string TListServer::NewChallenge()
 
 void TListServer::Accept()
 {
-    acceptor_.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
-        if (stopped_ || ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors or a passing network error: try again shortly.
-            log_("master list: accept failed: " + ec.message());
-            acceptRetry_.expires_after(std::chrono::milliseconds(100));
-            acceptRetry_.async_wait([this](const boost::system::error_code& e) {
-                if (!e && !stopped_)
-                    Accept();
-            });
-            return;
-        }
+    AcceptConnection(acceptor_, acceptRetry_, stopped_, log_, "master list: ", [this](tcp::socket socket) {
         boost::system::error_code e;
         const tcp::endpoint remote = socket.remote_endpoint(e);
         const std::string address = e ? std::string("?") : remote.address().to_string();

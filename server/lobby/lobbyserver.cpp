@@ -1,5 +1,7 @@
 #include "lobbyserver.h"
 
+#include "acceptloop.h"
+
 #include <algorithm>
 
 #if defined(__GLIBC__)
@@ -121,19 +123,7 @@ TLobbyConnection* TLobbyServer::Find(TConnId id)
 
 void TLobbyServer::Accept()
 {
-    acceptor_.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
-        if (stopped_ || ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors or a passing network error: try again shortly.
-            log_("accept failed: " + ec.message());
-            acceptRetry_.expires_after(std::chrono::milliseconds(100));
-            acceptRetry_.async_wait([this](const boost::system::error_code& e) {
-                if (!e && !stopped_)
-                    Accept();
-            });
-            return;
-        }
+    AcceptConnection(acceptor_, acceptRetry_, stopped_, log_, "", [this](tcp::socket socket) {
         boost::system::error_code e;
         tcp::endpoint remote = socket.remote_endpoint(e);
         std::string address = e ? std::string("?") : remote.address().to_string();
