@@ -148,11 +148,8 @@ TEST(ListService, ListsOnlyServersThatAnsweredTheirProbe)
     ASSERT_TRUE(server.WaitForLog("registered kova server 127.0.0.1:" + std::to_string(sim.Port(1))));
     ASSERT_TRUE(server.WaitForLog("registered bgate server 127.0.0.1:" + std::to_string(sim.Port(0))));
     // The silent one was asked too, and never listed.
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 500 && sim.Requests(2) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return sim.Requests(2) == 1;
-    }());
+    ASSERT_TRUE(sim.WaitForRequests(2, 1, 5000));
+    EXPECT_EQ(sim.Requests(2), 1);
     EXPECT_EQ(sim.LastRequest(2), "\\status\\");
 
     bool closed = false;
@@ -182,8 +179,7 @@ TEST(ListService, AHeartbeatForSomeoneElsesPortListsNothing)
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sendto(fd, beat.data(), beat.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     close(fd);
-    for (int i = 0; i < 500 && victim.Requests(0) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(victim.WaitForRequests(0, 1, 5000));
     EXPECT_EQ(victim.Requests(0), 1);
     EXPECT_EQ(Entries(AskForList(ListPort(server))), std::vector<std::string>{});
 }

@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <thread>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -39,6 +38,8 @@ int LeftMs(Clock::time_point deadline)
     return left < 0 ? 0 : int(left);
 }
 
+// Tries again until `done` says yes, at most for `ms`. Each try is a
+// request and its answer, or waits for a log line, so nothing sleeps.
 template <typename F>
 bool Eventually(int ms, F done)
 {
@@ -46,7 +47,6 @@ bool Eventually(int ms, F done)
     while (!done()) {
         if (Clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }
@@ -186,8 +186,8 @@ public:
         file_ = dir_.Write("news.txt", news);
         args.insert(args.begin(), {"--motd-file", file_});
         process_ = std::make_unique<TParlevodProcess>(args);
-        httpPort_ = PortFromLog("message-of-the-day HTTP listening on 127.0.0.1:");
-        udpPort_ = PortFromLog("message-of-the-day UDP listening on 127.0.0.1:");
+        httpPort_ = process_->ServicePort("motd-http");
+        udpPort_ = process_->ServicePort("motd-udp");
     }
 
     uint16_t HttpPort() const { return httpPort_; }
@@ -206,19 +206,6 @@ public:
     }
 
 private:
-    uint16_t PortFromLog(const std::string& prefix)
-    {
-        uint16_t port = 0;
-        Eventually(5000, [&] {
-            std::string log = process_->LogText();
-            std::size_t at = log.find(prefix);
-            if (at != std::string::npos)
-                port = uint16_t(std::atoi(log.c_str() + at + prefix.size()));
-            return port != 0;
-        });
-        EXPECT_NE(port, 0) << prefix << "\n" << process_->LogText();
-        return port;
-    }
 
     TempDir dir_;
     std::string file_;
@@ -482,7 +469,14 @@ TEST(MotdService, NewsFileReadAgainWhenChanged)
 
     std::ofstream(server.File() + ".new") << "MOTD\n{\\rtf1 The cup is {\\b postponed}.\\par}\n";
     std::filesystem::rename(server.File() + ".new", server.File());
-    EXPECT_TRUE(Eventually(5000, [&] { return Get(server.HttpPort(), target).body.find("postponed") != std::string::npos; }));
+    // The file is looked at when requests come, at most once a second: ask,
+    // and between tries wait for the line that says it was read again.
+    EXPECT_TRUE(Eventually(5000, [&] {
+        if (Get(server.HttpPort(), target).body.find("postponed") != std::string::npos)
+            return true;
+        server.Process().WaitForLog("read again", 100);
+        return false;
+    }));
     TMotdReply seen = SplitMotdReply(Get(server.HttpPort(), target).body);
     EXPECT_TRUE(seen.rtf);
     EXPECT_TRUE(seen.headers.empty());
@@ -490,8 +484,8 @@ TEST(MotdService, NewsFileReadAgainWhenChanged)
     // A file gone keeps the last news.
     std::filesystem::remove(server.File());
     EXPECT_TRUE(Eventually(5000, [&] {
-        Get(server.HttpPort(), target);   // the file is looked at when requests come
-        return server.Log().find("the last news stays") != std::string::npos;
+        Get(server.HttpPort(), target);
+        return server.Process().WaitForLog("the last news stays", 100);
     }));
     EXPECT_NE(Get(server.HttpPort(), target).body.find("postponed"), std::string::npos);
 }

@@ -1,11 +1,13 @@
 #include "gamesim.h"
 
+#include <chrono>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 std::vector<std::string> SplitReply(const std::string& pairs, int pieces, int queryId)
@@ -112,11 +114,13 @@ void TGameSim::Answer(TSlot& slot)
     const ssize_t n = ::recvfrom(slot.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
     if (n <= 0)
         return;
+    int count;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         slot.last.assign(buf, std::size_t(n));
+        count = ++*slot.requests;
     }
-    const int count = ++*slot.requests;
+    requested_.notify_all();
     const TSimServer& b = slot.behaviour;
     if (b.answerFrom <= 0 || count < b.answerFrom)
         return;
@@ -124,6 +128,13 @@ void TGameSim::Answer(TSlot& slot)
         ::sendto(slot.fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     if (!b.straggler.empty())
         ::sendto(slot.fd, b.straggler.data(), b.straggler.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+}
+
+bool TGameSim::WaitForRequests(std::size_t i, int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requested_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&] { return servers_[i].requests->load() >= count; });
 }
 
 std::string TGameSim::LastRequest(std::size_t i) const

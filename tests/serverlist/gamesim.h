@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,9 @@ public:
     uint16_t Port(std::size_t i) const { return servers_[i].port; }
     // Status requests server `i` has received.
     int Requests(std::size_t i) const { return servers_[i].requests->load(); }
+    // Waits until server `i` has received `count` requests; false when
+    // `timeoutMs` passed first.
+    bool WaitForRequests(std::size_t i, int count, int timeoutMs) const;
     // The last datagram server `i` received.
     std::string LastRequest(std::size_t i) const;
 
@@ -66,6 +70,7 @@ private:
 
     std::vector<TSlot> servers_;
     mutable std::mutex mutex_;
+    mutable std::condition_variable requested_;   // a request was counted
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

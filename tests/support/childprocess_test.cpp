@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -68,20 +71,20 @@ TEST(ChildProcess, AProgramThatCannotRunIsReportedAndStopTakesItsWholeGroup)
 
     // A server that forks (as nginx and FTP servers do): its children go too.
     pid_t grandchild = 0;
+    int watch = -1;   // the grandchild's process descriptor: readable once it has ended
     {
         TChildProcess server({.args = {"sh", "-c", "sleep 60 & echo $!; wait"}});
         auto line = server.ReadLine(TStream::Out, 5000);
         ASSERT_TRUE(line);
         grandchild = pid_t(std::stol(*line));
+        watch = int(syscall(SYS_pidfd_open, grandchild, 0));
+        ASSERT_GE(watch, 0) << std::strerror(errno);
         ASSERT_FALSE(Gone(grandchild));
     }
     // It has had SIGTERM; it is gone (or a zombie, if nobody reaps here) soon after.
-    auto ended = [grandchild] {
-        const std::string stat = ReadFileText("/proc/" + std::to_string(grandchild) + "/stat");
-        return stat.empty() || stat.find(") Z") != std::string::npos;
-    };
-    for (int i = 0; i < 500 && !ended(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    pollfd ended{watch, POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 5000), 1);
+    close(watch);
     const std::string stat = ReadFileText("/proc/" + std::to_string(grandchild) + "/stat");
     EXPECT_TRUE(stat.empty() || stat.find(") Z") != std::string::npos) << stat;
 }
