@@ -7,6 +7,14 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+namespace {
+
+// Frames gathered into one write: as many as the system takes in one call,
+// so a newcomer's whole lobby goes in a few writes, not one per 64 records.
+constexpr std::size_t kWritePieces = 1024;
+
+} // namespace
+
 TLobbyConnection::TLobbyConnection(TConnId id, boost::asio::ip::tcp::socket socket, std::string address)
     : id_(id), socket_(std::move(socket)), address_(std::move(address))
 {
@@ -17,8 +25,8 @@ bool TLobbyConnection::Flush(bool& blocked, std::string& error)
     blocked = false;
     while (!output_.Empty()) {
         // The frames as they stand, gathered into one write.
-        std::array<std::string_view, 64> pieces;
-        std::array<iovec, 64> iov;
+        static std::array<std::string_view, kWritePieces> pieces;
+        static std::array<iovec, kWritePieces> iov;
         const std::size_t n = output_.Peek(pieces.data(), pieces.size());
         for (std::size_t i = 0; i < n; ++i)
             iov[i] = iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()};

@@ -90,9 +90,53 @@ void TSlotIndex::Clear()
     size_ = 0;
 }
 
+namespace {
+
+// Entries waiting before a queue keeps an index of its record slots. Below
+// this a search from the back is as quick, and the queues that a round fills
+// (a few dozen records each, hundreds of them at once) hold no index.
+constexpr std::size_t kIndexFrom = 48;
+
+} // namespace
+
 uint64_t TSendQueue::Key(TSlot::TKind kind, int32_t index)
 {
     return uint64_t(kind) << 32 | uint32_t(index);
+}
+
+const uint64_t* TSendQueue::Latest(uint64_t key)
+{
+    if (indexed_)
+        return slots_.Find(key);
+    // A closing of the game in this slot ends the search: a record of a game
+    // opened later at the index must come after it.
+    const uint64_t barrier = key >> 32 == TSlot::Game ? Key(TSlot::GameGone, int32_t(uint32_t(key))) : 0;
+    for (std::size_t i = entries_.size(); i > head_; --i) {
+        const uint64_t k = entries_[i - 1].key;
+        if (k == key) {
+            found_ = firstSeq_ + i - 1;
+            return &found_;
+        }
+        if (k == barrier && barrier != 0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+void TSendQueue::BuildIndex()
+{
+    // The same index as one kept all along: the newest of each slot, and
+    // none for a game closed since its last record.
+    for (std::size_t i = head_; i < entries_.size(); ++i) {
+        const uint64_t k = entries_[i].key;
+        if (k == 0)
+            continue;
+        if (k >> 32 == TSlot::GameGone)
+            slots_.Erase(Key(TSlot::Game, int32_t(uint32_t(k))));
+        else
+            slots_.Set(k, firstSeq_ + i);
+    }
+    indexed_ = true;
 }
 
 TSendQueue::TEntry* TSendQueue::Untouched(uint64_t seq)
@@ -110,8 +154,14 @@ void TSendQueue::Append(const TFrame& frame, uint64_t key, uint64_t nowMs)
     entries_.push_back(TEntry{frame, key, nowMs});
     bytes_ += frame->size();
     ++frames_;
-    if (key != 0)
-        slots_.Set(key, firstSeq_ + entries_.size() - 1);
+    if (indexed_) {
+        if (key >> 32 == TSlot::GameGone)
+            slots_.Erase(Key(TSlot::Game, int32_t(uint32_t(key))));
+        else if (key != 0)
+            slots_.Set(key, firstSeq_ + entries_.size() - 1);
+    } else if (entries_.size() - head_ > kIndexFrom) {
+        BuildIndex();
+    }
 }
 
 bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size_t looseLimit)
@@ -120,7 +170,7 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     case TSlot::Player:
     case TSlot::Game: {
         const uint64_t key = Key(slot.kind, slot.index);
-        if (const uint64_t* seq = slots_.Find(key)) {
+        if (const uint64_t* seq = Latest(key)) {
             if (TEntry* e = Untouched(*seq)) {
                 // The newer record takes the waiting one's place (and age).
                 bytes_ = bytes_ - e->frame->size() + frame->size();
@@ -133,12 +183,18 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     }
     case TSlot::Refresh: {
         const uint64_t key = Key(TSlot::Refresh, 0);
-        if (const uint64_t* seq = slots_.Find(key)) {
+        if (const uint64_t* seq = Latest(key)) {
             if (TEntry* e = Untouched(*seq)) {
-                // One rebuild behind everything does for both.
+                // One rebuild behind everything does for both. In a long
+                // queue the older one leaves a hole, so that the index's
+                // sequence numbers stay true; a short one has no index and
+                // closes up.
                 bytes_ -= e->frame->size();
                 --frames_;
-                e->frame.reset();
+                if (indexed_)
+                    e->frame.reset();
+                else
+                    entries_.erase(entries_.begin() + (e - entries_.data()));
             }
         }
         Append(frame, key, nowMs);
@@ -146,17 +202,15 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
         return true;
     }
     case TSlot::GameGone:
-        // A record of a game opened later at the same index must not take a
-        // place in front of this.
-        slots_.Erase(Key(TSlot::Game, slot.index));
-        break;
     case TSlot::None:
         break;
     }
     if (loose_ + frame->size() > looseLimit)
         return false;
     loose_ += frame->size();
-    Append(frame, 0, nowMs);
+    // A closing is marked with its game, so that a record of a game opened
+    // later at the same index does not take a place in front of it.
+    Append(frame, slot.kind == TSlot::GameGone ? Key(TSlot::GameGone, slot.index) : 0, nowMs);
     return true;
 }
 
@@ -176,7 +230,7 @@ std::size_t TSendQueue::Peek(std::string_view* pieces, std::size_t max) const
 void TSendQueue::PopFront()
 {
     TEntry& e = entries_[head_];
-    if (e.key != 0) {
+    if (indexed_ && e.key != 0) {
         const uint64_t* seq = slots_.Find(e.key);
         if (seq && *seq == firstSeq_ + head_)
             slots_.Erase(e.key);
@@ -203,7 +257,7 @@ void TSendQueue::Consume(std::size_t bytes)
             break;
         }
         bytes -= left;
-        if (e.key == 0)
+        if (Loose(e.key))
             loose_ -= e.frame->size();
         --frames_;
         PopFront();
@@ -220,6 +274,7 @@ void TSendQueue::Consume(std::size_t bytes)
         else
             entries_.clear();
         slots_.Clear();
+        indexed_ = false;
     } else if (head_ >= 64 && head_ * 2 >= entries_.size()) {
         // Keep the written entries from piling up in front of a slow reader.
         entries_.erase(entries_.begin(), entries_.begin() + std::ptrdiff_t(head_));

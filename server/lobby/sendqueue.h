@@ -78,10 +78,17 @@ public:
 private:
     struct TEntry {
         TFrame frame;         // empty: a request to rebuild that moved further back
-        uint64_t key = 0;     // its record slot; 0 for a frame of its own
+        uint64_t key = 0;     // its record slot, or the game a closing is for; 0 for any other frame
         uint64_t queuedAt = 0;
     };
     static uint64_t Key(TSlot::TKind kind, int32_t index);
+    // Counted against the limit for frames without a slot.
+    static bool Loose(uint64_t key) { return key == 0 || key >> 32 == TSlot::GameGone; }
+    // The sequence number of the newest record waiting in slot `key`, or
+    // null: by the index in a long queue, by a search from the back in a
+    // short one (as most are), which needs no index at all.
+    const uint64_t* Latest(uint64_t key);
+    void BuildIndex();
     void Append(const TFrame& frame, uint64_t key, uint64_t nowMs);
     // The entry with sequence number `seq` when it still waits and no byte
     // of it has been written, else null.
@@ -96,5 +103,7 @@ private:
     std::size_t bytes_ = 0;
     std::size_t loose_ = 0;
     std::size_t frames_ = 0;
-    TSlotIndex slots_;              // record slot -> sequence number
+    TSlotIndex slots_;              // record slot -> sequence number, in a long queue
+    bool indexed_ = false;          // slots_ is kept
+    uint64_t found_ = 0;            // what Latest() found by searching
 };

@@ -162,8 +162,9 @@ TEST(SendQueue, TheSlotIndexAgreesWithAMapThroughAddsRemovalsAndClears)
             const uint64_t* v = index.Find(key);
             auto it = model.find(key);
             ASSERT_EQ(v != nullptr, it != model.end()) << step;
-            if (v)
+            if (v) {
                 ASSERT_EQ(*v, it->second) << step;
+            }
         }
         }
         ASSERT_EQ(index.Size(), model.size());
@@ -176,5 +177,109 @@ TEST(SendQueue, TheSlotIndexAgreesWithAMapThroughAddsRemovalsAndClears)
         const uint64_t* v = index.Find(key);
         ASSERT_TRUE(v);
         EXPECT_EQ(*v, value);
+    }
+}
+
+namespace {
+
+// The queue's rules written out plainly: a list searched from the back.
+class TPlainQueue {
+public:
+    void Push(const std::string& text, TSlot slot)
+    {
+        auto replaceable = [&](std::size_t i) { return !(i == 0 && sent_ > 0); };
+        if (slot.kind == TSlot::Player || slot.kind == TSlot::Game || slot.kind == TSlot::Refresh) {
+            for (std::size_t i = list_.size(); i-- > 0;) {
+                const TItem& e = list_[i];
+                if (slot.kind == TSlot::Game && e.kind == TSlot::GameGone && e.index == slot.index)
+                    break;
+                if (e.kind != slot.kind || e.index != slot.index)
+                    continue;
+                if (replaceable(i)) {
+                    if (slot.kind != TSlot::Refresh) {
+                        list_[i].text = text;
+                        return;
+                    }
+                    list_.erase(list_.begin() + std::ptrdiff_t(i));
+                }
+                break;
+            }
+        }
+        list_.push_back({text, slot.kind, slot.index});
+    }
+    void Consume(std::size_t n)
+    {
+        while (n > 0) {
+            std::size_t left = list_.front().text.size() - sent_;
+            if (n < left) {
+                sent_ += n;
+                return;
+            }
+            n -= left;
+            list_.erase(list_.begin());
+            sent_ = 0;
+        }
+    }
+    std::string Waiting() const
+    {
+        std::string all;
+        for (const TItem& e : list_)
+            all += e.text;
+        return all.substr(sent_);
+    }
+    std::size_t Frames() const { return list_.size(); }
+
+private:
+    struct TItem {
+        std::string text;
+        TSlot::TKind kind;
+        int32_t index;
+    };
+    std::vector<TItem> list_;
+    std::size_t sent_ = 0;
+};
+
+} // namespace
+
+TEST(SendQueue, ShortAndLongQueuesFollowTheSameRulesAsAPlainList)
+{
+    // Queues grow past the length at which they index their slots and
+    // shrink again, written in pieces of every size along the way.
+    std::mt19937 rng(11);
+    for (int run = 0; run < 40; ++run) {
+        TSendQueue q;
+        TPlainQueue plain;
+        const int players = 1 + int(rng() % 120);
+        const std::size_t high = 10 + rng() % 300;
+        bool filling = true;
+        for (int step = 0; step < 3000; ++step) {
+            if (q.Frames() > high)
+                filling = false;
+            else if (q.Empty())
+                filling = true;
+            if (filling || rng() % 3 != 0) {
+                const TSlot::TKind kinds[] = {TSlot::None, TSlot::Player, TSlot::Player, TSlot::Game,
+                                              TSlot::GameGone, TSlot::Refresh};
+                TSlot slot{kinds[rng() % 6], 0};
+                slot.index = slot.kind == TSlot::Player ? 1 + int32_t(rng() % uint32_t(players))
+                             : slot.kind == TSlot::Game || slot.kind == TSlot::GameGone ? 1 + int32_t(rng() % 8)
+                                                                                         : 0;
+                const std::string text = "[" + std::to_string(slot.kind) + ":" + std::to_string(slot.index) + " "
+                                         + std::to_string(step) + "]";
+                q.Push(F(text), slot, 0, kNoLimit);
+                plain.Push(text, slot);
+            } else {
+                const std::size_t n = std::min<std::size_t>(q.Bytes(), 1 + rng() % 60);
+                q.Consume(n);
+                plain.Consume(n);
+            }
+            std::string_view pieces[1024];
+            std::string all;
+            for (std::size_t i = 0, n = q.Peek(pieces, 1024); i < n; ++i)
+                all += pieces[i];
+            ASSERT_EQ(all, plain.Waiting()) << "run " << run << " step " << step;
+            ASSERT_EQ(q.Frames(), plain.Frames()) << "run " << run << " step " << step;
+            ASSERT_EQ(q.Bytes(), all.size());
+        }
     }
 }
