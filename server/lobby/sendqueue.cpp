@@ -108,6 +108,9 @@ const uint64_t* TSendQueue::Latest(uint64_t key)
 {
     if (indexed_)
         return slots_.Find(key);
+    const unsigned bit = Bit(key);
+    if ((mayHold_[bit / 64] >> (bit % 64) & 1) == 0)
+        return nullptr;
     // A closing of the game in this slot ends the search: a record of a game
     // opened later at the index must come after it.
     const uint64_t barrier = key >> 32 == TSlot::Game ? Key(TSlot::GameGone, int32_t(uint32_t(key))) : 0;
@@ -161,6 +164,9 @@ void TSendQueue::Append(const TFrame& frame, uint64_t key, uint64_t nowMs)
             slots_.Set(key, firstSeq_ + entries_.size() - 1);
     } else if (entries_.size() - head_ > kIndexFrom) {
         BuildIndex();
+    } else if (key != 0 && !Loose(key)) {
+        const unsigned bit = Bit(key);
+        mayHold_[bit / 64] |= uint64_t(1) << (bit % 64);
     }
 }
 
@@ -275,6 +281,7 @@ void TSendQueue::Consume(std::size_t bytes)
             entries_.clear();
         slots_.Clear();
         indexed_ = false;
+        std::fill(std::begin(mayHold_), std::end(mayHold_), 0);
     } else if (head_ >= 64 && head_ * 2 >= entries_.size()) {
         // Keep the written entries from piling up in front of a slow reader.
         entries_.erase(entries_.begin(), entries_.begin() + std::ptrdiff_t(head_));

@@ -84,6 +84,7 @@ private:
     static uint64_t Key(TSlot::TKind kind, int32_t index);
     // Counted against the limit for frames without a slot.
     static bool Loose(uint64_t key) { return key == 0 || key >> 32 == TSlot::GameGone; }
+    static unsigned Bit(uint64_t key) { return unsigned((key * 0x9E3779B97F4A7C15ull) >> 56); }
     // The sequence number of the newest record waiting in slot `key`, or
     // null: by the index in a long queue, by a search from the back in a
     // short one (as most are), which needs no index at all.
@@ -106,4 +107,8 @@ private:
     TSlotIndex slots_;              // record slot -> sequence number, in a long queue
     bool indexed_ = false;          // slots_ is kept
     uint64_t found_ = 0;            // what Latest() found by searching
+    // In a short queue: a bit for each slot that may have a record waiting
+    // (one bit may stand for several), so that a record new to the queue,
+    // as most are, is appended without a search.
+    uint64_t mayHold_[4] = {};
 };
