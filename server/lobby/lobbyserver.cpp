@@ -451,6 +451,15 @@ bool TLobbyServer::Write(TLobbyConnection& c, bool& blocked, std::string& error)
     return ok;
 }
 
+std::chrono::microseconds RoundSpacing(std::size_t connections, uint32_t sendWaitMs)
+{
+    // A record waits for its round, and a frame that waits --send-wait
+    // makes its reader a slow one: a round comes well within that time.
+    const auto longest = std::min<std::chrono::microseconds>(kLongestRound, std::chrono::milliseconds(sendWaitMs) / 4);
+    return std::clamp(int64_t(connections) * kRoundPerConnection, std::chrono::microseconds(kGatherWrites),
+                      std::max<std::chrono::microseconds>(longest, kGatherWrites));
+}
+
 void TLobbyServer::ScheduleRound()
 {
     // The lobby's state goes out in rounds, the more players the further
@@ -462,9 +471,7 @@ void TLobbyServer::ScheduleRound()
     if (roundPending_)
         return;
     roundPending_ = true;
-    const auto n = int64_t(connections_.size());
-    const auto wait = std::clamp(n * kRoundPerConnection, std::chrono::microseconds(kGatherWrites),
-                                 kLongestRound);
+    const auto wait = RoundSpacing(connections_.size(), options_.limits.sendWaitMs);
     roundTimer_.expires_after(wait);
     roundTimer_.async_wait([this](const boost::system::error_code& ec) {
         roundPending_ = false;

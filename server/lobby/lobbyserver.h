@@ -15,10 +15,15 @@
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
 
+#include <chrono>
 #include <memory>
 #include <set>
 #include <unordered_map>
 #include <vector>
+
+// How far apart the rounds that write the lobby's state to `connections`
+// clients are, for a slow-reader limit of `sendWaitMs`.
+std::chrono::microseconds RoundSpacing(std::size_t connections, uint32_t sendWaitMs);
 
 class TLobbyServer : private TLobbyOutput {
 public:

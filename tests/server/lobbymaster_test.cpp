@@ -1,6 +1,7 @@
 // The lobby master's rules on their own: a clock the test turns and an
 // output that keeps what the master asked for, no sockets.
 #include "lobbymaster.h"
+#include "lobbyserver.h"
 
 #include "app/textfuncs.h"
 
@@ -539,4 +540,23 @@ TEST_F(LobbyMasterTest, RecordFramesAreMadeOnceAndRemadeWhenTheRecordChanges)
     lobby::SplitResult r = lobby::SplitFrame(*leftToB[1]);
     EXPECT_EQ(PlayerIn(r.record).hostedGame, 0);
     EXPECT_EQ(PlayerIn(lobby::SplitFrame(*hostToA[1]).record).hostedGame, 1);
+}
+
+TEST(LobbyRounds, RoundsGrowWithTheLobbyAndStayWellWithinTheSlowReaderLimit)
+{
+    using std::chrono::microseconds;
+    using std::chrono::milliseconds;
+    EXPECT_EQ(RoundSpacing(2, 30'000), milliseconds(1));
+    EXPECT_EQ(RoundSpacing(500, 30'000), milliseconds(50));
+    EXPECT_EQ(RoundSpacing(2'000, 30'000), milliseconds(200));
+    EXPECT_EQ(RoundSpacing(20'000, 30'000), milliseconds(250));
+    // A record waiting for its round must not make a healthy reader look
+    // slow, whatever limit the operator set.
+    for (uint32_t sendWait : {10u, 40u, 100u, 400u, 1'000u}) {
+        for (std::size_t n : {1u, 100u, 1'000u, 5'000u}) {
+            EXPECT_LE(RoundSpacing(n, sendWait) * 4, milliseconds(sendWait)) << n << " " << sendWait;
+            EXPECT_GE(RoundSpacing(n, sendWait), milliseconds(1)) << n << " " << sendWait;
+        }
+    }
+    EXPECT_EQ(RoundSpacing(5'000, 100), microseconds(25'000));
 }
