@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -22,6 +23,21 @@ const Rc4State& FrameCipherState()
         return s;
     }();
     return state;
+}
+
+// Every frame is enciphered from the start of the same keystream, so the
+// stream is made once, as long as the longest frame either side accepts,
+// and ciphering a frame is an XOR with it.
+constexpr std::size_t kKeptKeystream = 64 * 1024;
+
+const uint8_t* FrameKeystream()
+{
+    static const std::vector<uint8_t> stream = [] {
+        std::vector<uint8_t> zeros(kKeptKeystream, 0);
+        FrameCipherState().Apply(zeros.data(), zeros.size());
+        return zeros;
+    }();
+    return stream.data();
 }
 
 // Decimal digits of `value` at the end of `out`.
@@ -166,7 +182,14 @@ std::string BuildFrame(const LobbyRecord& record)
 
 void CipherFrame(void* data, std::size_t length)
 {
-    FrameCipherState().Apply(data, length);
+    if (length > kKeptKeystream) {
+        FrameCipherState().Apply(data, length);
+        return;
+    }
+    const uint8_t* key = FrameKeystream();
+    auto* bytes = static_cast<uint8_t*>(data);
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] ^= key[i];
 }
 
 bool DecodeRecord(std::string_view plain, RecordView& record)

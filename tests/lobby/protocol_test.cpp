@@ -75,6 +75,24 @@ TEST(Protocol, LeaveFromPlayerThreeHasTheGoldenBytes)
     EXPECT_EQ(appended, "xy" + frame);
 }
 
+TEST(Protocol, TheFrameCipherIsTheKeysStreamForShortAndLongFramesAlike)
+{
+    // Frames of any length, up to the longest either side takes and past
+    // it, are ciphered as the cipher itself does from the stream's start.
+    std::mt19937 rng(5);
+    for (std::size_t n : {0u, 1u, 100u, 4095u, 65535u, 65536u, 65537u, 200000u}) {
+        std::string plain(n, '\0');
+        for (char& c : plain)
+            c = char(rng());
+        std::string ours = plain, reference = plain;
+        CipherFrame(ours.data(), ours.size());
+        Crypt(reference.data(), reference.size(), "742918365", true);
+        ASSERT_EQ(ours, reference) << n;
+        CipherFrame(ours.data(), ours.size());
+        EXPECT_EQ(ours, plain) << n;
+    }
+}
+
 TEST(Protocol, TypeCharactersNamesAndNegativePlayers)
 {
     EXPECT_EQ(RecordText(Record(cmPlayer, -1, "\\a\\b")), "\\cmtype\\ \\player\\-1\\cmparam\\\\a\\b");
@@ -318,7 +336,7 @@ TEST(Protocol, GameRecordPacksToTheWireLayout)
 TEST(Protocol, ShortRecordTextsFillTheRestWithZeros)
 {
     PlayerRecord p;
-    std::memset(&p, 0xEE, sizeof p);
+    std::memset(static_cast<void*>(&p), 0xEE, sizeof p);
     PlayerRecord full;
     full.active = 1;
     full.index = 42;
@@ -332,7 +350,7 @@ TEST(Protocol, ShortRecordTextsFillTheRestWithZeros)
         ASSERT_EQ(raw[i], 0) << i;
 
     GameRecord g;
-    std::memset(&g, 0xEE, sizeof g);
+    std::memset(static_cast<void*>(&g), 0xEE, sizeof g);
     UnpackGame("", g);
     const auto* graw = reinterpret_cast<const uint8_t*>(&g);
     for (std::size_t i = 0; i < sizeof g; ++i)
