@@ -35,7 +35,7 @@ constexpr std::chrono::microseconds kGatherWrites(1000);
 constexpr std::chrono::microseconds kRoundPerConnection(100);
 constexpr std::chrono::microseconds kLongestRound(250'000);
 // Frames a queue may hold before it is written without waiting for the round.
-constexpr std::size_t kRoundBacklog = 32;
+constexpr std::size_t kRoundBacklog = 48;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
 

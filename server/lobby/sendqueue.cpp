@@ -95,7 +95,7 @@ namespace {
 // Entries waiting before a queue keeps an index of its record slots. Below
 // this a search from the back is as quick, and the queues that a round fills
 // (a few dozen records each, hundreds of them at once) hold no index.
-constexpr std::size_t kIndexFrom = 48;
+constexpr std::size_t kIndexFrom = 64;
 
 } // namespace
 
