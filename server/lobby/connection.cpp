@@ -24,7 +24,9 @@ bool TLobbyConnection::Flush(bool& blocked, std::string& error)
 {
     blocked = false;
     while (!output_.Empty()) {
-        // The frames as they stand, gathered into one write.
+        // The frames as they stand, gathered into one write. The lobby
+        // service runs on one thread: these serve every connection, and
+        // are not set up afresh for each write.
         static std::array<std::string_view, kWritePieces> pieces;
         static std::array<iovec, kWritePieces> iov;
         const std::size_t n = output_.Peek(pieces.data(), pieces.size());
