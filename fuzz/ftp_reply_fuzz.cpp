@@ -2,6 +2,7 @@
 // into pieces, which must read the same), and the passive-mode address and
 // the file size inside them.
 #include "net/ftpparse.h"
+#include "piecewise.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@ namespace {
 struct Transcript {
     std::string replies;   // each reply's code and lines
     bool refused = false;
+    bool operator==(const Transcript&) const = default;
 };
 
 // Reads the replies fed in pieces of `stride` bytes (0: all at once), the
@@ -60,16 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
     // However the bytes arrive, the replies read the same. Repeated, the input
     // also reaches the line and reply limits.
-    std::string repeated;
-    while (size > 0 && repeated.size() < ftp::kMaxReply + ftp::kMaxLine)
-        repeated += input;
-    const std::size_t stride = size > 0 ? 1 + data[0] % 64 : 1;
-    for (std::string_view replies : {input, std::string_view(repeated)}) {
-        const Transcript whole = Read(replies, 0);
-        const Transcript cut = Read(replies, replies.size() > size ? 1000 + stride * 61 : stride);
-        if (whole.refused != cut.refused || whole.replies != cut.replies)
-            std::abort();
-    }
+    CheckPiecewiseReading(input, ftp::kMaxReply + ftp::kMaxLine, Read);
 
     if (auto a = ftp::ParsePassiveReply(input)) {
         // What was found reads back the same when written as a PORT argument.

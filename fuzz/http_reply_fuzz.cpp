@@ -3,6 +3,7 @@
 // URLs of relocations and download lists, and the SOCKS proxy's replies.
 #include "net/httpparse.h"
 #include "net/socksproto.h"
+#include "piecewise.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,7 @@ struct Transcript {
     std::string lines;   // status and header lines, and the header's end
     std::string body;
     bool refused = false;
+    bool operator==(const Transcript&) const = default;
 };
 
 // Reads the reply fed in pieces of `stride` bytes (0: all at once).
@@ -69,16 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // However the bytes arrive, the reply reads the same; a refused reply is
     // refused at the same line. Repeated, the input also reaches the line and
     // header limits.
-    std::string repeated;
-    while (size > 0 && repeated.size() < http::kMaxHeader + http::kMaxLine)
-        repeated += input;
-    const std::size_t stride = size > 0 ? 1 + data[0] % 64 : 1;
-    for (std::string_view reply : {input, std::string_view(repeated)}) {
-        const Transcript whole = Read(reply, 0);
-        const Transcript cut = Read(reply, reply.size() > size ? 1000 + stride * 61 : stride);
-        if (whole.refused != cut.refused || whole.lines != cut.lines || whole.body != cut.body)
-            std::abort();
-    }
+    CheckPiecewiseReading(input, http::kMaxHeader + http::kMaxLine, Read);
 
     TUrlParts url = SplitURL(input);
     if (url.Host.find('/') != std::string::npos || url.Port.find('/') != std::string::npos)
