@@ -379,8 +379,9 @@ TEST_F(MotdServiceTest, ExpiredBuildEndsTheProgramWhateverTheAnswers)
         EXPECT_EQ(modals.size(), c.updater ? 1u : 0u);
         // The download page opens directly, not through the redirect.
         EXPECT_EQ(opened.size(), c.browser ? 1u : 0u);
-        if (c.browser && !opened.empty())
+        if (c.browser && !opened.empty()) {
             EXPECT_EQ(opened[0].toStdString(), config->linkTable[std::size_t(Tconfig_form::LinkIndex("download"))].url);
+        }
         EXPECT_TRUE(form->isVisible());
     }
 

@@ -9,11 +9,11 @@
 
 struct TFtpServerOptions {
     // A login besides anonymous; none when empty.
-    std::string user;
-    std::string password;
+    std::string user = {};
+    std::string password = {};
     // The address the passive-mode reply names instead of the server's own
     // (empty: its own), for clients that must not follow it.
-    std::string passiveAddress;
+    std::string passiveAddress = {};
     // Replies REST with an error (pyftpdlib only).
     bool refuseRest = false;
 };
