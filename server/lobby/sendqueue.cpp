@@ -104,26 +104,27 @@ uint64_t TSendQueue::Key(TSlot::TKind kind, int32_t index)
     return uint64_t(kind) << 32 | uint32_t(index);
 }
 
-const uint64_t* TSendQueue::Latest(uint64_t key)
+std::optional<uint64_t> TSendQueue::Latest(uint64_t key)
 {
-    if (indexed_)
-        return slots_.Find(key);
+    if (indexed_) {
+        if (const uint64_t* seq = slots_.Find(key))
+            return *seq;
+        return std::nullopt;
+    }
     const unsigned bit = Bit(key);
     if ((mayHold_[bit / 64] >> (bit % 64) & 1) == 0)
-        return nullptr;
+        return std::nullopt;
     // A closing of the game in this slot ends the search: a record of a game
     // opened later at the index must come after it.
     const uint64_t barrier = key >> 32 == TSlot::Game ? Key(TSlot::GameGone, int32_t(uint32_t(key))) : 0;
     for (std::size_t i = entries_.size(); i > head_; --i) {
         const uint64_t k = entries_[i - 1].key;
-        if (k == key) {
-            found_ = firstSeq_ + i - 1;
-            return &found_;
-        }
+        if (k == key)
+            return firstSeq_ + i - 1;
         if (k == barrier && barrier != 0)
-            return nullptr;
+            return std::nullopt;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 void TSendQueue::BuildIndex()
@@ -176,7 +177,7 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     case TSlot::Player:
     case TSlot::Game: {
         const uint64_t key = Key(slot.kind, slot.index);
-        if (const uint64_t* seq = Latest(key)) {
+        if (const std::optional<uint64_t> seq = Latest(key)) {
             if (TEntry* e = Untouched(*seq)) {
                 // The newer record takes the waiting one's place (and age).
                 bytes_ = bytes_ - e->frame->size() + frame->size();
@@ -189,7 +190,7 @@ bool TSendQueue::Push(const TFrame& frame, TSlot slot, uint64_t nowMs, std::size
     }
     case TSlot::Refresh: {
         const uint64_t key = Key(TSlot::Refresh, 0);
-        if (const uint64_t* seq = Latest(key)) {
+        if (const std::optional<uint64_t> seq = Latest(key)) {
             if (TEntry* e = Untouched(*seq)) {
                 // One rebuild behind everything does for both. In a long
                 // queue the older one leaves a hole, so that the index's

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,7 +89,7 @@ private:
     // The sequence number of the newest record waiting in slot `key`, or
     // null: by the index in a long queue, by a search from the back in a
     // short one (as most are), which needs no index at all.
-    const uint64_t* Latest(uint64_t key);
+    std::optional<uint64_t> Latest(uint64_t key);
     void BuildIndex();
     void Append(const TFrame& frame, uint64_t key, uint64_t nowMs);
     // The entry with sequence number `seq` when it still waits and no byte
@@ -106,7 +107,6 @@ private:
     std::size_t frames_ = 0;
     TSlotIndex slots_;              // record slot -> sequence number, in a long queue
     bool indexed_ = false;          // slots_ is kept
-    uint64_t found_ = 0;            // what Latest() found by searching
     // In a short queue: a bit for each slot that may have a record waiting
     // (one bit may stand for several), so that a record new to the queue,
     // as most are, is appended without a search.

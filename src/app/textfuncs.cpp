@@ -111,25 +111,18 @@ std::string NextField(std::string& text)
 void EncodeBase64To(const void* bytes, std::size_t n, char* out)
 {
     const auto* in = static_cast<const unsigned char*>(bytes);
-    std::size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        uint32_t group = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | uint32_t(in[i + 2]);
+    auto put = [&out](uint32_t group) {
         out[0] = kAlphabet[(group >> 18) & 63];
         out[1] = kAlphabet[(group >> 12) & 63];
         out[2] = kAlphabet[(group >> 6) & 63];
         out[3] = kAlphabet[group & 63];
         out += 4;
-    }
-    if (i < n) {
-        // The last group, zero-filled.
-        uint32_t group = uint32_t(in[i]) << 16;
-        if (i + 1 < n)
-            group |= uint32_t(in[i + 1]) << 8;
-        out[0] = kAlphabet[(group >> 18) & 63];
-        out[1] = kAlphabet[(group >> 12) & 63];
-        out[2] = kAlphabet[(group >> 6) & 63];
-        out[3] = kAlphabet[group & 63];
-    }
+    };
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3)
+        put(uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | uint32_t(in[i + 2]));
+    if (i < n)   // the last group, zero-filled
+        put(uint32_t(in[i]) << 16 | (i + 1 < n ? uint32_t(in[i + 1]) << 8 : 0));
 }
 
 std::string EncodeBase64(const void* bytes, std::size_t n)

@@ -28,7 +28,7 @@ const Rc4State& FrameCipherState()
 // Every frame is enciphered from the start of the same keystream, so the
 // stream is made once, as long as the longest frame either side accepts,
 // and ciphering a frame is an XOR with it.
-constexpr std::size_t kKeptKeystream = 64 * 1024;
+constexpr std::size_t kKeptKeystream = lobby::kMaxFrameLength;
 
 const uint8_t* FrameKeystream()
 {
