@@ -71,7 +71,7 @@ void RaiseFileLimit();
 
 // What /proc tells of a process: CPU time used, memory, open descriptors.
 struct TProcStat {
-    double cpuSeconds = 0;
+    double cpuSeconds = 0;   // of the threads alive now, to the nanosecond where the kernel keeps that
     long hwmKb = 0;
     long rssKb = 0;
     int fds = 0;

@@ -2,7 +2,9 @@
 // against ngircd for comparison. Loopback only; every phase is bounded in
 // count and time.
 //
-//   lobby_load            500 clients, 20 of them send 50 public lines each
+//   lobby_load            500 clients, 20 of them send 50 public lines each,
+//                         against parlevod and ngircd in turns, 3 rounds
+//   lobby_load --rounds N the same in N rounds
 //   lobby_load --scale    10,000 idle connections; 2,000 clients joining one
 //                         after another; relay latency at 100 lines/s
 #include "loadclients.h"
@@ -23,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -236,37 +239,99 @@ void Print(const char* who, const TLoadResult& r)
     std::printf("%s_latency_samples %ld lines\n", who, r.latencySamples);
 }
 
-int RunLoadComparison()
+// One server's run of the load in a process of its own.
+std::optional<TLoadResult> RunParlevod()
 {
-    TLoadResult lobbyResult, ircResult;
-    {
-        TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "1000"});
-        lobbyResult = RunLoad(TProto::Lobby, server.Pid(), server.Port());
+    TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "1000"});
+    return RunLoad(TProto::Lobby, server.Pid(), server.Port());
+}
+
+std::optional<TLoadResult> RunNgircd()
+{
+    TNgircd irc;
+    if (!irc.Ok()) {
+        std::fprintf(stderr, "ngircd did not start (apt-get install ngircd)\n");
+        return std::nullopt;
     }
-    Print("parlevod", lobbyResult);
-    bool haveIrc = false;
-    {
-        TNgircd irc;
-        if (irc.Ok()) {
-            ircResult = RunLoad(TProto::Irc, irc.Pid(), irc.Port());
-            haveIrc = true;
+    return RunLoad(TProto::Irc, irc.Pid(), irc.Port());
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The two servers run in turns, `rounds` times each, the first of a round
+// changing from one round to the next: this machine's speed drifts over a
+// minute, and a ratio is only worth its salt when both of its sides ran
+// under the same drift. Each round's ratios are printed, then the median
+// of each over the rounds and the medians of the absolute figures.
+int RunLoadComparison(int rounds)
+{
+    std::vector<TLoadResult> lobby, irc;
+    bool complete = true;
+    for (int r = 0; r < rounds; ++r) {
+        std::optional<TLoadResult> a, b;
+        if (r % 2 == 0) {
+            a = RunParlevod();
+            b = RunNgircd();
         } else {
-            std::fprintf(stderr, "ngircd did not start (apt-get install ngircd)\n");
+            b = RunNgircd();
+            a = RunParlevod();
         }
+        complete = complete && a->complete;
+        lobby.push_back(*a);
+        if (b)
+            irc.push_back(*b);
+        std::printf("round_%d_cpu_per_million_deliveries parlevod %.3f s ngircd %.3f s\n", r + 1,
+                    a->chatCpu * 1e6 / double(a->deliveries), b ? b->chatCpu * 1e6 / double(b->deliveries) : 0.0);
+        std::fflush(stdout);
     }
-    if (haveIrc) {
-        Print("ngircd", ircResult);
-        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-        std::printf("ratio_cpu_per_delivery_parlevod_vs_ngircd %.3f ratio\n",
-                    ratio(lobbyResult.chatCpu / double(lobbyResult.deliveries),
-                          ircResult.chatCpu / double(ircResult.deliveries)));
-        std::printf("ratio_cpu_whole_run_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.totalCpu, ircResult.totalCpu));
-        std::printf("ratio_peak_memory_parlevod_vs_ngircd %.3f ratio\n",
-                    ratio(double(lobbyResult.hwmKb), double(ircResult.hwmKb)));
-        std::printf("ratio_latency_p50_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.p50us, ircResult.p50us));
-        std::printf("ratio_latency_p99_parlevod_vs_ngircd %.3f ratio\n", ratio(lobbyResult.p99us, ircResult.p99us));
+
+    auto median = [](const std::vector<TLoadResult>& v, auto field) {
+        std::vector<double> x;
+        for (const TLoadResult& r : v)
+            x.push_back(double(field(r)));
+        return Median(x);
+    };
+    auto middle = [&](const std::vector<TLoadResult>& v) {
+        TLoadResult m;
+        m.complete = std::all_of(v.begin(), v.end(), [](const TLoadResult& r) { return r.complete; });
+        m.deliveries = v.front().deliveries;
+        m.chatSeconds = median(v, [](const TLoadResult& r) { return r.chatSeconds; });
+        m.chatCpu = median(v, [](const TLoadResult& r) { return r.chatCpu; });
+        m.totalCpu = median(v, [](const TLoadResult& r) { return r.totalCpu; });
+        m.hwmKb = long(median(v, [](const TLoadResult& r) { return r.hwmKb; }));
+        m.p50us = median(v, [](const TLoadResult& r) { return r.p50us; });
+        m.p99us = median(v, [](const TLoadResult& r) { return r.p99us; });
+        m.latencySamples = long(median(v, [](const TLoadResult& r) { return r.latencySamples; }));
+        return m;
+    };
+    std::printf("rounds %d count\n", rounds);
+    Print("parlevod", middle(lobby));
+    if (irc.size() == lobby.size()) {
+        Print("ngircd", middle(irc));
+        auto ratios = [&](const char* name, auto field) {
+            std::vector<double> x;
+            for (std::size_t i = 0; i < lobby.size(); ++i) {
+                const double b = field(irc[i]);
+                x.push_back(b > 0 ? field(lobby[i]) / b : 0.0);
+            }
+            std::printf("ratio_%s_parlevod_vs_ngircd %.3f ratio (rounds:", name, Median(x));
+            for (double v : x)
+                std::printf(" %.3f", v);
+            std::printf(")\n");
+        };
+        ratios("cpu_per_delivery", [](const TLoadResult& r) { return r.chatCpu / double(r.deliveries); });
+        ratios("cpu_whole_run", [](const TLoadResult& r) { return r.totalCpu; });
+        ratios("peak_memory", [](const TLoadResult& r) { return double(r.hwmKb); });
+        ratios("latency_p50", [](const TLoadResult& r) { return r.p50us; });
+        ratios("latency_p99", [](const TLoadResult& r) { return r.p99us; });
     }
-    return lobbyResult.complete ? 0 : 1;
+    return complete ? 0 : 1;
 }
 
 int RunScale();
@@ -279,7 +344,10 @@ int main(int argc, char** argv)
     RaiseFileLimit();
     if (argc > 1 && std::strcmp(argv[1], "--scale") == 0)
         return RunScale();
-    return RunLoadComparison();
+    int rounds = 3;
+    if (argc > 2 && std::strcmp(argv[1], "--rounds") == 0)
+        rounds = std::clamp(std::atoi(argv[2]), 1, 15);
+    return RunLoadComparison(rounds);
 }
 
 namespace {
