@@ -3,7 +3,7 @@
 # Sourced by run.sh and test.sh. It never stops or removes anything.
 qp_install_deps() {
   local need=(cmake ninja-build g++ qt6-base-dev libgl-dev libboost-dev libgtest-dev libgmock-dev
-              libbenchmark-dev netbase iproute2 iptables clang libclang-rt-14-dev
+              libbenchmark-dev liburing-dev netbase iproute2 iptables clang libclang-rt-14-dev
               xvfb xauth imagemagick fonts-dejavu-core ngircd
               nginx-light python3 tinyproxy microsocks dante-server curl qstat
               python3-pyftpdlib vsftpd

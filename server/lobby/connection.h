@@ -24,9 +24,6 @@ public:
     std::string& Input() { return input_; }
 
     TSendQueue& Output() { return output_; }
-    // Writes as much of the send queue as the socket takes. False on a
-    // socket error (`error` says which); `blocked` when bytes are left over.
-    bool Flush(bool& blocked, std::string& error);
 
     // What the client may make the server read and handle: bytes and
     // frames, each a rate with a burst.

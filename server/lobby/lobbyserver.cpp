@@ -243,11 +243,12 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
         if (extent.status == lobby::SplitStatus::Bad) {
             // A length we refuse leaves nothing to resynchronise on. The
             // client is told, behind whatever it was still to get.
-            bool blocked;
-            std::string error;
             c->Output().Push(MakeFrame(cmMessage, "\\message\\Frame too large; connection closed."), {}, now,
                              SIZE_MAX);
-            Write(*c, blocked, error);
+            const std::size_t before = c->Output().Bytes();
+            TBatchWriter::TWrite w(c->Socket().native_handle(), &c->Output());
+            TBatchWriter::WriteOne(w);
+            counters_.bytesOut += before - c->Output().Bytes();
             Doom(*c, lobby::SplitFrame(data, limits.maxFrame).error);
             return TTurn::Closed;
         }
@@ -443,12 +444,13 @@ void TLobbyServer::ScheduleSettle(bool gather)
     });
 }
 
-bool TLobbyServer::Write(TLobbyConnection& c, bool& blocked, std::string& error)
+void TLobbyServer::Written(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before)
 {
-    const std::size_t before = c.Output().Bytes();
-    const bool ok = c.Flush(blocked, error);
     counters_.bytesOut += before - c.Output().Bytes();
-    return ok;
+    if (w.failed)
+        Doom(c, w.error);
+    else if (w.blocked && !c.waitingWrite)
+        WaitWrite(c);
 }
 
 std::chrono::microseconds RoundSpacing(std::size_t connections, uint32_t sendWaitMs)
@@ -503,6 +505,8 @@ void TLobbyServer::Settle()
     std::vector<TConnId> ready(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
     ready_.erase(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
     now_ = Now();
+    writes_.clear();
+    writing_.clear();
     for (TConnId id : ready) {
         TLobbyConnection* c = Find(id);
         if (!c)
@@ -510,13 +514,12 @@ void TLobbyServer::Settle()
         c->ready = false;
         if (c->closing)
             continue;
-        bool blocked;
-        std::string error;
-        if (!Write(*c, blocked, error))
-            Doom(*c, error);
-        else if (blocked && !c->waitingWrite)
-            WaitWrite(*c);
+        writes_.emplace_back(c->Socket().native_handle(), &c->Output());
+        writing_.emplace_back(c, c->Output().Bytes());
     }
+    writer_.Write(writes_);
+    for (std::size_t i = 0; i < writes_.size(); ++i)
+        Written(*writing_[i].first, writes_[i], writing_[i].second);
     std::vector<std::pair<TConnId, std::string>> doomed;
     const std::size_t n = std::min(doomed_.size(), kClosesPerTurn);
     doomed.assign(std::make_move_iterator(doomed_.begin()), std::make_move_iterator(doomed_.begin() + n));

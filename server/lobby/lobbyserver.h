@@ -7,6 +7,7 @@
 // most a few frames of it before the others have their turn.
 #pragma once
 
+#include "batchwrite.h"
 #include "connection.h"
 #include "lobbymaster.h"
 #include "options.h"
@@ -60,8 +61,9 @@ private:
     TTurn ReadOnce(TLobbyConnection& c);
     void Pause(TLobbyConnection& c);
     void ResumeDue();
-    // Writes what the socket takes of c's queue, counting the bytes.
-    bool Write(TLobbyConnection& c, bool& blocked, std::string& error);
+    // What became of a write of c's queue, which held `before` bytes: the
+    // bytes are counted, and a failed socket is closed or a full one waited on.
+    void Written(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before);
     void Housekeeping();
     void DropSlowReaders(uint64_t nowMs);
     void TrimAfterCrowd();
@@ -92,6 +94,9 @@ private:
     uint64_t resumeAt_ = 0;                            // when resume_ fires; 0 = not armed
     std::vector<TConnId> round_;                       // queued to since the last round
     std::vector<TConnId> ready_;                       // to be written in the next settle
+    TBatchWriter writer_;
+    std::vector<TBatchWriter::TWrite> writes_;         // a settle's writes, kept between settles
+    std::vector<std::pair<TLobbyConnection*, std::size_t>> writing_;   // and whose they are, with their bytes before
     std::vector<std::pair<TConnId, std::string>> doomed_;
     LobbyRecord record_;                               // the record being handled, reused
     TLogBudget refusedLog_;                            // lines about refused connections
