@@ -122,6 +122,8 @@ int main(int argc, char** argv)
     AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
     AnnounceListening("list", "master list", list.ListEndpoint());
     AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
+    LogLine(lobby.WritesThroughRing() ? "lobby writes go through the kernel's submission ring"
+                                      : "lobby writes: a system call per socket (no submission ring here)");
     AnnounceListening("lobby", "lobby master", lobby.LocalEndpoint());
     io.run();
     return 0;

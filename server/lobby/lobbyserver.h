@@ -38,6 +38,8 @@ public:
     // Read-only views for the live lobby page and the metrics.
     TLobbySnapshot Snapshot() const { return master_.Snapshot(); }
     const TLobbyCounters& Counters() const { return counters_; }
+    // The writes due together go to the system with one call (see TBatchWriter).
+    bool WritesThroughRing() const { return writer_.Ring(); }
 
 private:
     // How a turn of input work for a connection ended.

@@ -12,7 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <limits>
 #include <string>
 #include <utility>
@@ -86,13 +88,32 @@ protected:
             GTEST_SKIP() << "no submission ring on this system";
     }
 
-    std::vector<TBatchWriter::TWrite> WritesOf(std::vector<std::unique_ptr<TPeer>>& peers)
+    // `count` connected pairs, pair q's queue holding frames(q) frames; the
+    // pair `smallAt` with buffers of a few KiB.
+    void Connect(std::size_t count, const std::function<std::size_t(std::size_t)>& frames,
+                 std::size_t smallAt = SIZE_MAX)
+    {
+        for (std::size_t q = 0; q < count; ++q) {
+            auto p = std::make_unique<TPeer>();
+            std::tie(p->server, p->client) = TcpPair(q == smallAt ? 4096 : 0);
+            ASSERT_GE(p->client, 0);
+            for (std::size_t i = 0; i < frames(q); ++i) {
+                p->sent += Text(q, i);
+                p->queue.Push(F(Text(q, i)), {}, 0, kNoLimit);
+            }
+            peers_.push_back(std::move(p));
+        }
+    }
+
+    std::vector<TBatchWriter::TWrite> Writes()
     {
         std::vector<TBatchWriter::TWrite> writes;
-        for (auto& p : peers)
+        for (auto& p : peers_)
             writes.emplace_back(p->server, &p->queue);
         return writes;
     }
+
+    std::vector<std::unique_ptr<TPeer>> peers_;
 
     TBatchWriter writer_{GetParam()};
 };
@@ -101,26 +122,13 @@ protected:
 
 TEST_P(BatchWrite, ManyQueuesArriveWholeAndInOrder)
 {
-    // More queues than one pass of the ring takes, and one queue longer
-    // than one write gathers.
-    std::vector<std::unique_ptr<TPeer>> peers;
-    for (std::size_t q = 0; q < 300; ++q) {
-        auto p = std::make_unique<TPeer>();
-        std::tie(p->server, p->client) = TcpPair();
-        ASSERT_GE(p->client, 0);
-        const std::size_t frames = q == 7 ? 2500 : 1 + q % 40;
-        for (std::size_t i = 0; i < frames; ++i) {
-            p->sent += Text(q, i);
-            p->queue.Push(F(Text(q, i)), {}, 0, kNoLimit);
-        }
-        peers.push_back(std::move(p));
-    }
-    // A queue with nothing waiting is passed over.
-    auto idle = std::make_unique<TPeer>();
-    std::tie(idle->server, idle->client) = TcpPair();
-    peers.push_back(std::move(idle));
+    // More queues than one pass of the ring takes, one queue longer than
+    // one write gathers, and one with nothing waiting, which is passed over.
+    Connect(301, [](std::size_t q) -> std::size_t { return q == 7 ? 2500 : q == 300 ? 0 : 1 + q % 40; });
+    ASSERT_FALSE(HasFatalFailure());
+    std::vector<std::unique_ptr<TPeer>>& peers = peers_;
 
-    auto writes = WritesOf(peers);
+    auto writes = Writes();
     writer_.Write(writes);
     for (std::size_t q = 0; q < peers.size(); ++q) {
         SCOPED_TRACE(q);
@@ -134,21 +142,12 @@ TEST_P(BatchWrite, ManyQueuesArriveWholeAndInOrder)
 
 TEST_P(BatchWrite, AFullSocketIsToldAtOnceAndTheRestFollowsIntact)
 {
-    std::vector<std::unique_ptr<TPeer>> peers;
-    for (std::size_t q = 0; q < 3; ++q) {
-        auto p = std::make_unique<TPeer>();
-        std::tie(p->server, p->client) = TcpPair(q == 1 ? 4096 : 0);
-        ASSERT_GE(p->client, 0);
-        // The middle one is sent far more than its socket holds, and its
-        // reader does not read yet.
-        const std::size_t frames = q == 1 ? 40000 : 50;
-        for (std::size_t i = 0; i < frames; ++i) {
-            p->sent += Text(q, i);
-            p->queue.Push(F(Text(q, i)), {}, 0, kNoLimit);
-        }
-        peers.push_back(std::move(p));
-    }
-    auto writes = WritesOf(peers);
+    // The middle one is sent far more than its socket holds, and its
+    // reader does not read yet.
+    Connect(3, [](std::size_t q) -> std::size_t { return q == 1 ? 40000 : 50; }, 1);
+    ASSERT_FALSE(HasFatalFailure());
+    std::vector<std::unique_ptr<TPeer>>& peers = peers_;
+    auto writes = Writes();
     writer_.Write(writes);
     EXPECT_TRUE(writes[1].blocked);
     EXPECT_FALSE(writes[1].failed);
@@ -182,13 +181,9 @@ TEST_P(BatchWrite, AFullSocketIsToldAtOnceAndTheRestFollowsIntact)
 
 TEST_P(BatchWrite, AFailedSocketIsNamedAndTheOthersAreWritten)
 {
-    std::vector<std::unique_ptr<TPeer>> peers;
-    for (std::size_t q = 0; q < 3; ++q) {
-        auto p = std::make_unique<TPeer>();
-        std::tie(p->server, p->client) = TcpPair();
-        ASSERT_GE(p->client, 0);
-        peers.push_back(std::move(p));
-    }
+    Connect(3, [](std::size_t) -> std::size_t { return 0; });
+    ASSERT_FALSE(HasFatalFailure());
+    std::vector<std::unique_ptr<TPeer>>& peers = peers_;
     // The middle reader resets its connection.
     linger reset{1, 0};
     setsockopt(peers[1]->client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -201,7 +196,7 @@ TEST_P(BatchWrite, AFailedSocketIsNamedAndTheOthersAreWritten)
         peers[q]->sent = Text(q, 0);
         peers[q]->queue.Push(F(peers[q]->sent), {}, 0, kNoLimit);
     }
-    auto writes = WritesOf(peers);
+    auto writes = Writes();
     writer_.Write(writes);
     EXPECT_TRUE(writes[1].failed);
     EXPECT_FALSE(writes[1].error.empty());
