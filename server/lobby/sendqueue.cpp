@@ -97,9 +97,6 @@ namespace {
 // (a few dozen records each, hundreds of them at once) hold no index.
 constexpr std::size_t kIndexFrom = 64;
 
-// Entries an empty queue keeps room for: 1 KiB.
-constexpr std::size_t kKeptEntries = 32;
-
 } // namespace
 
 uint64_t TSendQueue::Key(TSlot::TKind kind, int32_t index)
@@ -274,13 +271,12 @@ void TSendQueue::Consume(std::size_t bytes)
         DropHoles();
     }
     if (Empty()) {
-        // All written: start afresh, giving back what a crowd's arrival
-        // took. Room for a burst of chat or a round's worth of records is
-        // kept, as every queue in a busy lobby fills and empties again many
-        // times a second.
+        // All written: start afresh, giving back what a burst took. Every
+        // queue holds a round's worth of records now and then, so what
+        // little an idle one keeps is kept small.
         firstSeq_ += entries_.size();
         head_ = 0;
-        if (entries_.capacity() > kKeptEntries)
+        if (entries_.capacity() > 8)
             std::vector<TEntry>().swap(entries_);
         else
             entries_.clear();
