@@ -116,12 +116,12 @@ bool TBatchWriter::RingPass(std::vector<TWrite*>& pending)
         if (n == kRingEntries || (n > 0 && iov_.size() + kWritePieces > kPassPieces))
             break;
         const std::size_t first = iov_.size();
-        iov_.resize(first + kWritePieces);
-        const std::size_t count = Gather(*w->queue, pieces_.data(), iov_.data() + first);
-        iov_.resize(first + count);
+        const std::size_t count = w->queue->Peek(pieces_.data(), kWritePieces);
         std::size_t bytes = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            bytes += iov_[first + i].iov_len;
+        for (std::size_t i = 0; i < count; ++i) {
+            iov_.push_back(iovec{const_cast<char*>(pieces_[i].data()), pieces_[i].size()});
+            bytes += pieces_[i].size();
+        }
         offers[n++] = TOffer{w, first, count, bytes};
     }
     for (std::size_t i = 0; i < n; ++i) {
