@@ -89,8 +89,8 @@ TBatchWriter::TBatchWriter(bool ring)
     if (!ring)
         return;
     auto r = std::make_unique<TRing>();
-    // Every write is handed over even when one of them fails at once (a
-    // system without that flag still takes them all, a call at a time).
+    // Every write is handed over even when one of them fails at once (from
+    // a system without that flag, the rest take another call).
     int rc = io_uring_queue_init(kRingEntries, &r->ring, IORING_SETUP_SUBMIT_ALL);
     if (rc == -EINVAL)
         rc = io_uring_queue_init(kRingEntries, &r->ring, 0);
@@ -184,6 +184,8 @@ bool TBatchWriter::RingPass(std::vector<TWrite*>& pending)
                 if (!sqe) {
                     io_uring_submit(&ring);
                     sqe = io_uring_get_sqe(&ring);
+                    if (!sqe)
+                        break;   // the rest are not called off: the next wait gives up on them
                 }
                 io_uring_prep_cancel64(sqe, i, 0);
                 io_uring_sqe_set_data64(sqe, kCancelTag);
