@@ -240,7 +240,7 @@ void Print(const char* who, const TLoadResult& r)
 }
 
 // One server's run of the load in a process of its own.
-std::optional<TLoadResult> RunParlevod()
+TLoadResult RunParlevod()
 {
     TParlevodProcess server({"--no-flood-limit", "--per-address", "0", "--max-clients", "1000"});
     return RunLoad(TProto::Lobby, server.Pid(), server.Port());
@@ -274,7 +274,8 @@ int RunLoadComparison(int rounds)
     std::vector<TLoadResult> lobby, irc;
     bool complete = true;
     for (int r = 0; r < rounds; ++r) {
-        std::optional<TLoadResult> a, b;
+        TLoadResult a;
+        std::optional<TLoadResult> b;
         if (r % 2 == 0) {
             a = RunParlevod();
             b = RunNgircd();
@@ -282,12 +283,12 @@ int RunLoadComparison(int rounds)
             b = RunNgircd();
             a = RunParlevod();
         }
-        complete = complete && a->complete;
-        lobby.push_back(*a);
+        complete = complete && a.complete;
+        lobby.push_back(a);
         if (b)
             irc.push_back(*b);
         std::printf("round_%d_cpu_per_million_deliveries parlevod %.3f s ngircd %.3f s\n", r + 1,
-                    a->chatCpu * 1e6 / double(a->deliveries), b ? b->chatCpu * 1e6 / double(b->deliveries) : 0.0);
+                    a.chatCpu * 1e6 / double(a.deliveries), b ? b->chatCpu * 1e6 / double(b->deliveries) : 0.0);
         std::fflush(stdout);
     }
 

@@ -20,13 +20,17 @@ constexpr std::size_t kWritePieces = 1024;
 
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 
-// Gathers up to kWritePieces of what waits in `q` into `iov`: the count.
-std::size_t Gather(const TSendQueue& q, std::string_view* pieces, iovec* iov)
+// Appends up to kWritePieces of what waits in `q` to `iov`: their bytes.
+// `pieces` has room for kWritePieces.
+std::size_t Gather(const TSendQueue& q, std::string_view* pieces, std::vector<iovec>& iov)
 {
     const std::size_t n = q.Peek(pieces, kWritePieces);
-    for (std::size_t i = 0; i < n; ++i)
-        iov[i] = iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()};
-    return n;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        iov.push_back(iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()});
+        bytes += pieces[i].size();
+    }
+    return bytes;
 }
 
 } // namespace
@@ -38,10 +42,12 @@ void TBatchWriter::WriteOne(TWrite& w)
         // The lobby service runs on one thread: these serve every
         // connection, and are not set up afresh for each write.
         static std::array<std::string_view, kWritePieces> pieces;
-        static std::array<iovec, kWritePieces> iov;
+        static std::vector<iovec> iov;
+        iov.clear();
+        Gather(*w.queue, pieces.data(), iov);
         msghdr msg{};
         msg.msg_iov = iov.data();
-        msg.msg_iovlen = Gather(*w.queue, pieces.data(), iov.data());
+        msg.msg_iovlen = iov.size();
         const ssize_t written = ::sendmsg(w.fd, &msg, kSendFlags);
         if (written < 0) {
             if (errno == EINTR)
@@ -79,7 +85,7 @@ constexpr uint64_t kCancelTag = ~uint64_t(0);
 
 struct TBatchWriter::TRing {
     io_uring ring{};
-    std::vector<msghdr> msgs;
+    std::array<msghdr, kRingEntries> msgs{};
 
     ~TRing() { io_uring_queue_exit(&ring); }
 };
@@ -96,7 +102,6 @@ TBatchWriter::TBatchWriter(bool ring)
         rc = io_uring_queue_init(kRingEntries, &r->ring, 0);
     if (rc < 0)
         return;   // no ring here (an old system, or one that forbids it): plain writes
-    r->msgs.resize(kRingEntries);
     ring_ = std::move(r);
 }
 
@@ -119,13 +124,8 @@ bool TBatchWriter::RingPass(std::vector<TWrite*>& pending)
         if (n == kRingEntries || (n > 0 && iov_.size() + kWritePieces > kPassPieces))
             break;
         const std::size_t first = iov_.size();
-        const std::size_t count = w->queue->Peek(pieces_.data(), kWritePieces);
-        std::size_t bytes = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            iov_.push_back(iovec{const_cast<char*>(pieces_[i].data()), pieces_[i].size()});
-            bytes += pieces_[i].size();
-        }
-        offers[n++] = TOffer{w, first, count, bytes};
+        const std::size_t bytes = Gather(*w->queue, pieces_.data(), iov_);
+        offers[n++] = TOffer{w, first, iov_.size() - first, bytes};
     }
     for (std::size_t i = 0; i < n; ++i) {
         msghdr& m = ring_->msgs[i];
