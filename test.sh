@@ -21,7 +21,7 @@ for arg in "$@"; do
   esac
 done
 
-qp_install_deps
+qp_install_deps test
 
 status=0
 
