@@ -1,6 +1,6 @@
 #include "configfile.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "textfile.h"
 
 #include <stdexcept>

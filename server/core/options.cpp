@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <cstdlib>
 #include <functional>

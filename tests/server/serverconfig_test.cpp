@@ -1,6 +1,6 @@
 // parlevod's configuration file: its reading, how it meets the command line,
 // and a real parlevod started with one. Also the journal's stream check.
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "configfile.h"
 #include "log.h"
 #include "support/lobbyclient.h"

@@ -2,7 +2,7 @@
 // scripted master over loopback, with scripted message boxes and dialogs.
 #pragma once
 
-#include "app/startup.h"
+#include "main/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "support/scripteddialogs.h"
 #include "support/scriptedmaster.h"

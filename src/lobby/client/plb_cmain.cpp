@@ -5,7 +5,7 @@
 #include "plb_cmain.h"
 
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/msg_main.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"

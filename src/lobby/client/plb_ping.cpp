@@ -3,7 +3,7 @@
 // exchanges at a time and each player at most once every 15 seconds.
 #include "plb_cmain.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "platform/ticks.h"
 
