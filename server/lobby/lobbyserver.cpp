@@ -35,33 +35,8 @@ TLobbyServer::TLobbyServer(asio::io_context& io, const TServerOptions& options, 
       master_(options.limits, *this, log_, 0),
       pacer_(options.limits),
       scheduler_(options.limits.sendWaitMs,
-                 TWriteScheduler::TTimers{
-                     [this](std::chrono::microseconds delay) {
-                         if (delay.count() == 0) {
-                             asio::post(io_, [this] {
-                                 scheduler_.SettleFired();
-                                 if (!stopped_)
-                                     WriteAndClose();
-                             });
-                             return;
-                         }
-                         settle_.expires_after(delay);
-                         settle_.async_wait([this](const boost::system::error_code& ec) {
-                             scheduler_.SettleFired();
-                             if (!ec && !stopped_)
-                                 WriteAndClose();
-                         });
-                     },
-                     [this](std::chrono::microseconds delay) {
-                         roundTimer_.expires_after(delay);
-                         roundTimer_.async_wait([this](const boost::system::error_code& ec) {
-                             if (ec || stopped_)
-                                 return;   // (stopped: no more rounds are asked for)
-                             scheduler_.Round();
-                             now_ = Now();
-                             WriteAndClose();
-                         });
-                     }},
+                 {[this](std::chrono::microseconds delay) { SetSettleTimer(delay); },
+                  [this](std::chrono::microseconds delay) { SetRoundTimer(delay); }},
                  [this](TConnId id) -> TWriteState* {
                      TLobbyConnection* c = Find(id);
                      return c ? &c->writes : nullptr;
@@ -363,7 +338,7 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
         return;
     if (!c->Output().Push(frame, slot, now_, options_.limits.sendQueue)) {
         CloseSoon(*c, "more than " + std::to_string(options_.limits.sendQueue)
-                     + " bytes of chat and notices waiting (slow reader)");
+                          + " bytes of chat and notices waiting (slow reader)");
         return;
     }
     ++counters_.framesOut;
@@ -407,6 +382,37 @@ void TLobbyServer::AfterWrite(TLobbyConnection& c, TBatchWriter::TWrite& w, std:
         CloseSoon(c, w.error);
     else if (w.blocked && !c.writes.awaitingWritable)
         AwaitWritable(c);
+}
+
+void TLobbyServer::SetSettleTimer(std::chrono::microseconds delay)
+{
+    if (delay.count() == 0) {
+        // Behind every handler that is due already.
+        asio::post(io_, [this] {
+            scheduler_.SettleFired();
+            if (!stopped_)
+                WriteAndClose();
+        });
+        return;
+    }
+    settle_.expires_after(delay);
+    settle_.async_wait([this](const boost::system::error_code& ec) {
+        scheduler_.SettleFired();
+        if (!ec && !stopped_)
+            WriteAndClose();
+    });
+}
+
+void TLobbyServer::SetRoundTimer(std::chrono::microseconds delay)
+{
+    roundTimer_.expires_after(delay);
+    roundTimer_.async_wait([this](const boost::system::error_code& ec) {
+        if (ec || stopped_)
+            return;
+        scheduler_.Round();
+        now_ = Now();
+        WriteAndClose();
+    });
 }
 
 void TLobbyServer::WriteAndClose()

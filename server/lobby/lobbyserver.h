@@ -72,8 +72,11 @@ private:
     void TrimAfterCrowd();
     // Ends a connection inside the current event; the next settle closes it.
     void CloseSoon(TLobbyConnection& c, const std::string& reason);
-    // Writes the queues that are due, then closes the connections ending
-    // (the scheduler says which, and how many in one turn).
+    // The write scheduler's two timers.
+    void SetSettleTimer(std::chrono::microseconds delay);
+    void SetRoundTimer(std::chrono::microseconds delay);
+    // A settle: writes the queues that are due, then closes the connections
+    // ending (the scheduler says which, and how many in one turn).
     void WriteAndClose();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
