@@ -1,6 +1,6 @@
 #include "httpanswer.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 void SplitTarget(std::string_view target, std::string& path, std::string_view& query)
 {
