@@ -1,6 +1,6 @@
 // The peer ping: every client answers other players' ping requests on UDP
-// port 15321 (pingListenPort) and measures its own round trips to them, at most four
-// exchanges at a time and each player at most once every 15 seconds.
+// port 15321 (pingListenPort) and measures its own round trips to them, at
+// most four exchanges at a time and each player at most once every 15 seconds.
 #include "plb_cmain.h"
 
 #include "text/textfuncs.h"
