@@ -13,8 +13,10 @@ if [ -f "$prefix/.qp-ready" ] && [ "$(cat "$prefix/.qp-ready")" = "$version" ]; 
   echo "Wine prefix $prefix is ready ($version)"
   exit 0
 fi
-rm -rf "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A server still running in an old prefix would write into it while it goes.
+[ -d "$prefix" ] && wineserver -k 2>/dev/null
+rm -rf "$prefix"
 start=$(date +%s)
 "$wine" wineboot --init >"$prefix.log" 2>&1 </dev/null || { cat "$prefix.log"; exit 1; }
 # The registry is written when the server ends.

@@ -59,15 +59,22 @@ protected:
         std::string text = ReadFileText(folder + "/standin-record.txt");
         if (text.rfind("\xEF\xBB\xBF", 0) == 0)
             text.erase(0, 3);
+        return Unix(text);
+    }
+    // Windows programs end their lines with CR LF.
+    static std::string Unix(std::string text)
+    {
+        std::erase(text, '\r');
         return text;
     }
+    std::string Log() const { return platform::FileExists(log) ? Unix(ReadFileText(log)) : "no game log"; }
     bool Has(const std::string& text, const std::string& line) const { return text.find(line + "\n") != std::string::npos; }
     // The run is over when the stand-in's last words are in the log.
     bool WaitForGame()
     {
         return WaitUntil([&] { return platform::FileExists(folder + "/standin-record.txt") &&
                                       platform::FileExists(log) &&
-                                      ReadFileText(log).find("stand-in: standard error") != std::string::npos; },
+                                      Log().find("stand-in: standard error") != std::string::npos; },
                          kWineMs);
     }
     // Windows' name for the game folder: inside drive_c, on C:.
@@ -98,13 +105,13 @@ TEST_F(WineGameTest, HostAndMemberStartTheWindowsGameThroughWine)
     dialogs.onShow = [](const platform::DialogRequest&) { return platform::DialogResult::Ok; };
     lobby->LaunchGameExecute();
     Settle();
-    ASSERT_TRUE(WaitForGame()) << (platform::FileExists(log) ? ReadFileText(log) : "no game log");
+    ASSERT_TRUE(WaitForGame()) << Log();
     std::string record = Record();
     EXPECT_TRUE(Has(record, "command=\"" + WindowsFolder() + "\\shadow.exe\" -service tcp -host")) << record;
     EXPECT_TRUE(Has(record, "folder=" + WindowsFolder())) << record;
     EXPECT_TRUE(Has(record, "environment=WINEPREFIX=" + kPrefix)) << record;
     EXPECT_TRUE(Has(record, "environment=QP_PLAYER=the host")) << record;
-    std::string hostLog = ReadFileText(log);
+    std::string hostLog = Log();
     EXPECT_TRUE(Has(hostLog, "Folder: " + folder)) << hostLog;
     EXPECT_TRUE(Has(hostLog, "Environment: WINEPREFIX=" + kPrefix)) << hostLog;
     EXPECT_NE(hostLog.find("-service tcp -host\n"), std::string::npos) << hostLog;
@@ -119,14 +126,14 @@ TEST_F(WineGameTest, HostAndMemberStartTheWindowsGameThroughWine)
     DeliverPlayer(TScriptedMaster::Player(1, "Bob", 3, 0));
     DeliverGame(TScriptedMaster::Game(2, 3, "Theirs", 4, 1));
     Deliver(LobbyRecord{cmStart, 0, ""});
-    ASSERT_TRUE(WaitForGame()) << (platform::FileExists(log) ? ReadFileText(log) : "no game log");
+    ASSERT_TRUE(WaitForGame()) << Log();
     record = Record();
     EXPECT_TRUE(Has(record, "command=\"" + WindowsFolder() + "\\shadow.exe\" -service tcp -ip 10.20.30.40")) << record;
     EXPECT_TRUE(Has(record, "folder=" + WindowsFolder())) << record;
     EXPECT_TRUE(Has(record, "environment=WINEPREFIX=" + kPrefix)) << record;
     EXPECT_TRUE(Has(record, "environment=QP_PLAYER=a member")) << record;
     EXPECT_FALSE(Has(record, "environment=QP_PLAYER=the host")) << record;
-    EXPECT_EQ(ReadFileText(log + ".1"), hostLog);   // the host's run, kept
-    EXPECT_TRUE(Has(ReadFileText(log), "stand-in: standard error"));
+    EXPECT_EQ(Unix(ReadFileText(log + ".1")), hostLog);   // the host's run, kept
+    EXPECT_TRUE(Has(Log(), "stand-in: standard error"));
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
