@@ -183,3 +183,20 @@ TEST_F(WineSettingsTest, FailuresSayWhatIsWrong)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(dialogs.shown.size(), 4u);
 }
+
+// The prefix named on the page is the first disk the search looks on.
+TEST_F(WineSettingsTest, SearchLooksInTheNamedPrefixFirst)
+{
+    TScriptedDialogs dialogs;
+    Game(disk.path() + "/other disk/Shadow Company");
+    Game(disk.path() + "/my prefix/drive_c/Program Files/Shadow Company");
+    setenv("QP_FIXED_DISKS", (disk.path() + "/other disk").c_str(), 1);
+    auto config = Make();
+    config->dirfind_buttClick();
+    EXPECT_EQ(config->ProgramDirText(), disk.path() + "/other disk/Shadow Company");
+    config->wine->wineprefix->setText(QString::fromStdString(disk.path() + "/my prefix"));
+    config->dirfind_buttClick();
+    unsetenv("QP_FIXED_DISKS");
+    EXPECT_EQ(config->ProgramDirText(), disk.path() + "/my prefix/drive_c/Program Files/Shadow Company");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
