@@ -58,7 +58,7 @@ TWineSettings::TWineSettings(QTabWidget* pages, QLineEdit* gameFolder, QObject* 
     auto edit = [this](const char* name, int y) {
         auto* e = new QLineEdit(winepage);
         e->setObjectName(name);
-        e->setGeometry(80, y, 196, 21);
+        e->setGeometry(86, y, 190, 21);
         return e;
     };
     auto browse = [this](const char* name, int y) {
@@ -80,7 +80,7 @@ TWineSettings::TWineSettings(QTabWidget* pages, QLineEdit* gameFolder, QObject* 
     wineenvlab = label("Environment:", "wineenvlab", 52);
     wineenv = new QPlainTextEdit(winepage);
     wineenv->setObjectName("wineenv");
-    wineenv->setGeometry(80, 52, 217, 54);
+    wineenv->setGeometry(86, 52, 211, 62);
     wineenv->setPlaceholderText("NAME=value, one a line");
     wineenv->setToolTip("Extra environment for the game, one NAME=value a line,\n"
                         "for example WINEDLLOVERRIDES=ddraw=n,b");
