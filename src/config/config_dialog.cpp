@@ -9,6 +9,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "resmeter.h"
+#include "winesettings.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -118,7 +119,9 @@ void Tconfig_form::dirfind_buttClick()
     if (searchRunning_)
         return;
 
-    const std::vector<std::string> roots = platform::FixedDiskRoots();
+    std::vector<std::string> roots = platform::FixedDiskRoots();
+    if (wine)
+        roots = wine->SearchRoots(roots);
     searching = true;
     searchRunning_ = true;
     program_dir->clear();

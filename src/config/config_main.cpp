@@ -53,6 +53,7 @@ void Tconfig_form::FormCreate()
     SetProfileDefaults();
     BuildControls();
     RegisterStoredControls();
+    BuildWineControls();
 
     // 3. The installation code, made once per settings key.
     installationCode = ReadSetting("code");
@@ -186,11 +187,9 @@ void Tconfig_form::RunGame(const TGameServer& server)
         folder.pop_back();
     if (!platform::SetCurrentDir(folder))
         throw EInOutError("I/O error 3", 3);
-    uint32_t threadId = 0;
-    platform::ProcessHandle process;
-    const int32_t pid = RunProgram("", ProgramCommandLine(path, launchArguments), launchShowMode, false, process,
-                                   threadId);
-    platform::CloseProcessHandle(process);
+    const int32_t pid = StartGame(path, folder);
+    if (pid <= 0)
+        return;
     game_ = platform::ProcessWatch(pid);
     gameServer_ = server.Address + ":" + server.GamePort;
 }

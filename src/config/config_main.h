@@ -32,6 +32,7 @@ class QWidget;
 class TGameServer;
 class TFormStorage;
 class TRadioGroup;
+class TWineSettings;
 
 // One entry of the link table: the texts of a web link the network may change.
 struct TLinkEntry {
@@ -232,6 +233,8 @@ public:
     QPushButton* ok_butt = nullptr;
     QPushButton* cancel_butt = nullptr;
     QPushButton* about_butt = nullptr;
+    // The "Wine" page and the game's start through Wine (systems without Windows only).
+    TWineSettings* wine = nullptr;
 
     // Escape and closing the window leave the dialog the way Cancel does.
     void reject() override;
@@ -242,6 +245,12 @@ protected:
     virtual void BuildControls();
     // Lists the stored control properties, in the order they are saved.
     void RegisterStoredControls();
+    // Adds the "Wine" page and stores its fields (winesettings.cpp).
+    void BuildWineControls();
+    // Starts the game with the launch arguments, in `folder`, the current
+    // folder already: its process id, or 0 when it did not start and the
+    // user has been told.
+    int32_t StartGame(const std::string& path, const std::string& folder);
 
     TFormStorage* FormStorage1 = nullptr;
 

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QWidget>
@@ -48,6 +49,13 @@ void TFormStorage::AddText(QLineEdit* edit)
 {
     Add(edit, "Text", [edit] { return Trim(ToAnsi(edit->text())); },
         [edit](const std::string& v) { edit->setText(FromAnsi(Trim(v))); });
+}
+
+void TFormStorage::AddText(QPlainTextEdit* memo)
+{
+    // Several lines: the line breaks are kept, blanks around the whole dropped.
+    Add(memo, "Text", [memo] { return Trim(ToAnsi(memo->toPlainText())); },
+        [memo](const std::string& v) { memo->setPlainText(FromAnsi(Trim(v))); });
 }
 
 void TFormStorage::AddText(QComboBox* combo)

@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QRadioButton;
 class QWidget;
 class TRadioGroup;
@@ -24,6 +25,7 @@ public:
     // Properties in the order they are saved and restored.
     void AddText(QLineEdit* edit);
     void AddText(QComboBox* combo);
+    void AddText(QPlainTextEdit* memo);
     void AddChecked(QCheckBox* box);
     void AddChecked(QRadioButton* button);
     void AddItemIndex(QComboBox* combo);

@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include <algorithm>
+
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -78,6 +80,35 @@ std::vector<DirEntry> ListDirectory(const std::string& path)
     return entries;
 }
 
+std::vector<std::string> WinePrefixesToSearch()
+{
+    std::vector<std::string> prefixes;
+    // Every folder below `parent` (in name order) whose `inner` holds a drive_c.
+    auto each = [&](const std::string& parent, const std::string& inner) {
+        std::vector<std::string> names;
+        for (const auto& e : ListDirectory(parent))
+            if (e.isDirectory)
+                names.push_back(e.name);
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            std::string prefix = inner.empty() ? JoinPath(parent, name) : JoinPath(JoinPath(parent, name), inner);
+            if (DirectoryExists(JoinPath(prefix, "drive_c")))
+                prefixes.push_back(prefix);
+        }
+    };
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix)
+        prefixes.push_back(prefix);
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        const std::string h = home;
+        prefixes.push_back(JoinPath(h, ".wine"));
+        each(JoinPath(h, "Games"), "");                                  // Lutris
+        each(JoinPath(h, ".local/share/bottles/bottles"), "");           // Bottles
+        each(JoinPath(h, ".steam/steam/steamapps/compatdata"), "pfx");   // Steam (Proton)
+    }
+    return prefixes;
+}
+
 std::vector<std::string> FixedDiskRoots()
 {
     std::vector<std::string> roots;
@@ -103,13 +134,11 @@ std::vector<std::string> FixedDiskRoots()
         }
         return roots;
     }
-    const char* home = std::getenv("HOME");
-    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix)
+    for (const auto& prefix : WinePrefixesToSearch())
         add(JoinPath(prefix, "drive_c"));
-    if (home && *home) {
-        add(JoinPath(JoinPath(home, ".wine"), "drive_c"));
+    const char* home = std::getenv("HOME");
+    if (home && *home)
         add(home);
-    }
     add("/");
     return roots;
 }

@@ -29,8 +29,14 @@ struct DirEntry {
 // system returns them; empty when the folder cannot be read.
 std::vector<DirEntry> ListDirectory(const std::string& path);
 
-// The roots of the fixed disks, in the order they are searched: the Wine
-// drive_c folders ($WINEPREFIX, then ~/.wine), then the home folder, then "/".
+// The Wine prefixes players keep games in, in the order they are searched:
+// $WINEPREFIX, ~/.wine, then in name order each prefix of Lutris (~/Games/*),
+// of Bottles (~/.local/share/bottles/bottles/*) and of Steam
+// (~/.steam/steam/steamapps/compatdata/*/pfx) that holds a drive_c.
+std::vector<std::string> WinePrefixesToSearch();
+
+// The roots of the fixed disks, in the order they are searched: the drive_c
+// folder of each Wine prefix above, then the home folder, then "/".
 // Each root ends with a separator. $QP_FIXED_DISKS (separated by ':')
 // replaces the list, so a test can stand a folder in for the disks.
 std::vector<std::string> FixedDiskRoots();

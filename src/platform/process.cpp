@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace platform {
 
 namespace {
@@ -103,6 +105,15 @@ bool ReadAll(int fd, void* data, std::size_t size)
         size -= std::size_t(n);
     }
     return true;
+}
+
+uint32_t ExitCodeOf(int status)
+{
+    if (WIFEXITED(status))
+        return static_cast<uint32_t>(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return 128u + static_cast<uint32_t>(WTERMSIG(status));
+    return 0;
 }
 
 } // namespace
@@ -198,6 +209,24 @@ uint32_t WindowsErrorFromErrno(int err)
 
 LaunchResult LaunchProcess(const std::string& application, const std::string& commandLine, bool waitable)
 {
+    return LaunchProcess(application, commandLine, waitable, LaunchOptions{});
+}
+
+bool IsWindowsProgram(const std::string& path) { return StartsWithMZ(path); }
+
+std::string WineProgramName(const std::string& wine)
+{
+    if (!wine.empty())
+        return wine;
+    const char* fromEnvironment = std::getenv("WINE");
+    return fromEnvironment && *fromEnvironment ? fromEnvironment : "wine";
+}
+
+std::string FindProgram(const std::string& name) { return ResolveProgram(name); }
+
+LaunchResult LaunchProcess(const std::string& application, const std::string& commandLine, bool waitable,
+                           const LaunchOptions& options)
+{
     ReapOrphans();
     LaunchResult result;
     std::vector<std::string> args = SplitCommandLine(commandLine);
@@ -210,8 +239,7 @@ LaunchResult LaunchProcess(const std::string& application, const std::string& co
         args.push_back(target);
     std::vector<std::string> argv;
     if (StartsWithMZ(target)) {
-        const char* wine = std::getenv("WINE");
-        std::string winePath = ResolveProgram(wine && *wine ? wine : "wine");
+        std::string winePath = ResolveProgram(WineProgramName(options.wine));
         if (winePath.empty()) {
             result.error = 2;
             return result;
@@ -228,11 +256,43 @@ LaunchResult LaunchProcess(const std::string& application, const std::string& co
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
 
+    // The environment is made here, before the fork: the child only execs.
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& extra : options.environment)
+            replaced = replaced || extra.substr(0, extra.find('=')) == name;
+        if (!replaced)
+            env.push_back(std::move(entry));
+    }
+    // Of two entries with one name the later wins.
+    for (std::size_t i = 0; i < options.environment.size(); ++i) {
+        const std::string& extra = options.environment[i];
+        const std::size_t eq = extra.find('=');
+        bool later = false;
+        for (std::size_t j = i + 1; j < options.environment.size(); ++j)
+            later = later || options.environment[j].substr(0, options.environment[j].find('=')) == extra.substr(0, eq);
+        if (eq != std::string::npos && eq > 0 && !later)
+            env.push_back(extra);
+    }
+    std::vector<char*> cenv;
+    for (auto& e : env)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+
+    int output = -1;
+    if (!options.outputFile.empty())
+        output = ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+
     // The child reports a failed exec (its errno) and, when detached, the
     // grandchild's pid through this pipe; a successful exec closes it.
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         result.error = WindowsErrorFromErrno(errno);
+        if (output >= 0)
+            ::close(output);
         return result;
     }
     pid_t child = ::fork();
@@ -240,6 +300,8 @@ LaunchResult LaunchProcess(const std::string& application, const std::string& co
         int err = errno;
         ::close(fds[0]);
         ::close(fds[1]);
+        if (output >= 0)
+            ::close(output);
         result.error = WindowsErrorFromErrno(err);
         return result;
     }
@@ -248,6 +310,12 @@ LaunchResult LaunchProcess(const std::string& application, const std::string& co
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (output >= 0) {
+            ::dup2(output, STDOUT_FILENO);   // the copies do not close on exec
+            ::dup2(output, STDERR_FILENO);
+        }
+        if (options.newSession && waitable)
+            ::setsid();
         if (!waitable) {
             ::setsid();
             pid_t grandchild = ::fork();
@@ -266,12 +334,14 @@ LaunchResult LaunchProcess(const std::string& application, const std::string& co
             int32_t msg[1] = {static_cast<int32_t>(::getpid())};
             WriteAll(fds[1], msg, sizeof msg);
         }
-        ::execv(target.c_str(), cargv.data());
+        ::execve(target.c_str(), cargv.data(), cenv.data());
         int32_t err = errno;
         WriteAll(fds[1], &err, sizeof err);
         ::_exit(127);
     }
     ::close(fds[1]);
+    if (output >= 0)
+        ::close(output);
     int32_t pid = 0, err = 0;
     bool gotPid = ReadAll(fds[0], &pid, sizeof pid);
     bool execFailed = ReadAll(fds[0], &err, sizeof err);
@@ -307,12 +377,22 @@ bool WaitForProcess(ProcessHandle& handle, uint32_t& exitCode)
     if (r != handle.pid)
         return false;
     handle.waitable = false;
-    if (WIFEXITED(status))
-        exitCode = static_cast<uint32_t>(WEXITSTATUS(status));
-    else if (WIFSIGNALED(status))
-        exitCode = 128u + static_cast<uint32_t>(WTERMSIG(status));
-    else
-        exitCode = 0;
+    exitCode = ExitCodeOf(status);
+    return true;
+}
+
+bool TryWaitProcess(ProcessHandle& handle, uint32_t& exitCode)
+{
+    if (!handle.waitable || handle.pid <= 0)
+        return false;
+    int status = 0;
+    pid_t r;
+    while ((r = ::waitpid(handle.pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (r != handle.pid)
+        return false;
+    handle.waitable = false;
+    exitCode = ExitCodeOf(status);
     return true;
 }
 

@@ -29,14 +29,38 @@ struct LaunchResult {
     uint32_t threadId = 0;
 };
 
+// What else a start may set for the new process alone.
+struct LaunchOptions {
+    // The program that runs a Windows executable; empty for $WINE, else `wine`.
+    std::string wine;
+    // NAME=value entries added to (or replacing in) the inherited environment.
+    std::vector<std::string> environment;
+    // When not empty, the process's standard output and error are appended to this file.
+    std::string outputFile;
+    // Runs in a session of its own, so a terminal's Ctrl-C for us does not reach it.
+    bool newSession = false;
+};
+
 // Starts the program. `application`, when not empty, names the file to run;
 // otherwise the first argument of the command line does. A `waitable`
-// process must be waited for with WaitForProcess; any other is detached at
-// once and never becomes a zombie.
+// process must be waited for with WaitForProcess (or TryWaitProcess); any
+// other is detached at once and never becomes a zombie.
 LaunchResult LaunchProcess(const std::string& application, const std::string& commandLine, bool waitable);
+LaunchResult LaunchProcess(const std::string& application, const std::string& commandLine, bool waitable,
+                           const LaunchOptions& options);
+
+// Whether the file is a Windows program (it begins with "MZ").
+bool IsWindowsProgram(const std::string& path);
+// The Wine program to use: `wine` when given, else $WINE, else "wine".
+std::string WineProgramName(const std::string& wine = {});
+// The file a program name runs: a path as given, or a bare name found along
+// $PATH. Empty when there is none.
+std::string FindProgram(const std::string& name);
 
 // Waits without a time limit. False when the wait failed.
 bool WaitForProcess(ProcessHandle& handle, uint32_t& exitCode);
+// Looks without waiting: true, with the exit code, once the process has ended.
+bool TryWaitProcess(ProcessHandle& handle, uint32_t& exitCode);
 // Lets go of the handle; a waitable process still running is reaped when it ends.
 void CloseProcessHandle(ProcessHandle& handle);
 

@@ -264,7 +264,8 @@ public:
         store.WriteStrings("Software\\Parlevo\\quillet\\scompany\\config",
                            {{"nick_Text", nick}, {"program_dir_Text", gameFolder + "/"}});
         process = StartIn(net, machine, {QP_LOBBY_DRIVER},
-                          {{"XDG_CONFIG_HOME", dir.File("config")}, {"QT_QPA_PLATFORM", "offscreen"}});
+                          {{"XDG_CONFIG_HOME", dir.File("config")}, {"XDG_STATE_HOME", dir.File("state")},
+                           {"QT_QPA_PLATFORM", "offscreen"}});
     }
 
     TLobbyView Dump()

@@ -3,6 +3,7 @@
 #include "platform/inifile.h"
 #include "platform/process.h"
 #include "platform/ticks.h"
+#include "platform/wine.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -108,4 +109,77 @@ TEST(CodePage, Windows1252RoundTrip)
     EXPECT_EQ(platform::Utf8ToCp1252("\xc1\x9c\xe0\x80\xa2"), "\xc1\x9c\xe0\x80\xa2");
     EXPECT_EQ(platform::Utf8ToCp1252("\xf0\x80\x80\x8a"), "\xf0\x80\x80\x8a");
     EXPECT_EQ(platform::Utf8ToCp1252("\xc2\x81\xe0\xa0\x80"), "\x81?");   // the shortest forms still read
+}
+
+// Wine prefixes are searched where players keep them, each prefix's drive_c
+// before the home folder and the whole disk.
+TEST(Files, WinePrefixesComeFirstInTheirSearchOrder)
+{
+    TempDir home, other;
+    for (const char* d : {".wine/drive_c", "Games/b-game/drive_c", "Games/a-game/drive_c", "Games/not-a-prefix",
+                          ".local/share/bottles/bottles/Shadow/drive_c", ".steam/steam/steamapps/compatdata/2710/pfx/drive_c",
+                          ".steam/steam/steamapps/compatdata/99/nothing"})
+        home.MakeDir(d);
+    other.MakeDir("drive_c");
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("WINEPREFIX", other.path().c_str(), 1);
+    auto roots = platform::FixedDiskRoots();
+    unsetenv("WINEPREFIX");
+    setenv("HOME", oldHome.c_str(), 1);
+    const std::string h = home.path();
+    EXPECT_EQ(roots, (Args{other.path() + "/drive_c/", h + "/.wine/drive_c/", h + "/Games/a-game/drive_c/",
+                           h + "/Games/b-game/drive_c/", h + "/.local/share/bottles/bottles/Shadow/drive_c/",
+                           h + "/.steam/steam/steamapps/compatdata/2710/pfx/drive_c/", h + "/", "/"}));
+}
+
+TEST(Wine, PrefixOfAFolderAndEnvironmentLines)
+{
+    TempDir dir;
+    dir.MakeDir("pfx/drive_c/Games/SC");
+    dir.MakeDir("pfx/dosdevices");
+    ASSERT_EQ(::symlink("../drive_c", dir.File("pfx/dosdevices/c:").c_str()), 0);
+    EXPECT_EQ(platform::WinePrefixOf(dir.File("pfx/drive_c/Games/SC/")), dir.File("pfx"));
+    EXPECT_EQ(platform::WinePrefixOf(dir.File("pfx/drive_c")), dir.File("pfx"));
+    EXPECT_EQ(platform::WinePrefixOf(dir.File("pfx/dosdevices/c:/Games/SC")), dir.File("pfx"));
+    EXPECT_EQ(platform::WinePrefixOf(dir.File("pfx/Games")), "");
+    EXPECT_EQ(platform::WinePrefixOf("/drive_c/x"), "");   // no folder above it
+    EXPECT_EQ(platform::WinePrefixOf(""), "");
+
+    auto lines = platform::ParseEnvironmentLines("A=1\r\n  # note\n\n\tB_2 = x \nC=\nD=e=f\n");
+    EXPECT_EQ(lines.entries, (Args{"A=1", "C=", "D=e=f"}));
+    EXPECT_EQ(lines.badLine, "B_2 = x");
+    for (const char* bad : {"=1", "1A=2", "NO VALUE", "A-B=1"})
+        EXPECT_EQ(platform::ParseEnvironmentLines(bad).badLine, bad);
+}
+
+// The extra environment reaches the program alone (the later of two wins),
+// and its output is appended to the file named.
+TEST(CommandLine, EnvironmentAndOutputForTheNewProcessAlone)
+{
+    TempDir dir;
+    std::string fakeWine = dir.Write("fakewine", "#!/bin/sh\necho \"$1 $WINEPREFIX $HOME $ONLY\"; echo oops >&2\n", true);
+    std::string exe = dir.Write("shadow.exe", "MZ", false);
+    std::string log = dir.Write("out.log", "kept\n");
+    platform::LaunchOptions options;
+    options.wine = fakeWine;
+    options.environment = {"WINEPREFIX=/one", "HOME=/elsewhere", "WINEPREFIX=/two", "ONLY=x y"};
+    options.outputFile = log;
+    options.newSession = true;
+    auto started = platform::LaunchProcess("", platform::QuoteArgument(exe), true, options);
+    ASSERT_EQ(started.error, 0u);
+    uint32_t code = 99;
+    ASSERT_TRUE(platform::WaitForProcess(started.handle, code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(ReadFileText(log), "kept\n" + exe + " /two /elsewhere x y\noops\n");
+    EXPECT_EQ(std::getenv("ONLY"), nullptr);
+
+    // Looking without waiting, then once it has ended.
+    auto again = platform::LaunchProcess("", platform::QuoteArgument(exe), true, options);
+    ASSERT_EQ(again.error, 0u);
+    code = 99;
+    for (int i = 0; i < 500 && !platform::TryWaitProcess(again.handle, code); ++i)
+        usleep(10 * 1000);
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(again.handle.waitable);
 }

@@ -17,6 +17,9 @@ int main(int argc, char** argv)
         setenv("QP_BUILD_BIN", QP_BUILD_BIN_DIR, 1);
     TempDir home;
     setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    // The game log too, so no test writes the user's.
+    TempDir state;
+    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillet Peer");
     ::testing::InitGoogleTest(&argc, argv);
