@@ -190,7 +190,7 @@ public:
 
     Tconfig_form* config = nullptr;
     Tmsg_form* msgForm = nullptr;
-    // Set by whoever makes the window (see app/startup.h), owned by the window.
+    // Set by whoever makes the window (see main/startup.h), owned by the window.
     Thost_form* hostForm = nullptr;
 
     // --- components ------------------------------------------------------------------
