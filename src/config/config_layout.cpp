@@ -138,7 +138,7 @@ void Tconfig_form::BuildControls()
 {
     setWindowTitle("Configuration");
     // A tool window with a title but no title-bar buttons: the dialog is left with OK or Cancel.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(QFont("Arial", 8));
     setFixedSize(418, 316);
 
@@ -167,7 +167,19 @@ void Tconfig_form::BuildControls()
                         "T1 or greater"});
     speedbox->setCurrentIndex(2);
 
-    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 94);
+    // A player record holds 31 characters of name.
+    nick->setMaxLength(31);
+    nickwarn = Caption(g, "", 8, 84, "nickwarn");
+    nickwarn->setFixedWidth(300);
+    nickwarn->hide();
+    connect(nick, &QLineEdit::textEdited, this, [this](const QString& typed) { nickEdited(typed); });
+
+    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 98);
+    serverlab = Caption(g, "Server:", 8, 118, "serverlab");
+    server = Edit(g, "server", 50, 115, 140);
+    server->setPlaceholderText("the build's own");
+    server->setToolTip("The community's parlevod server, host or host:port;\n"
+                       "empty for this build's own. A host set in the settings file still wins.");
     interfacestyle = new TRadioGroup(" Interface Style ", {"Basic", "Advanced"}, g);
     Place(interfacestyle, "interfacestyle", 200, 88, 109, 54);
     interfacestyle->SetItemIndex(0);

@@ -366,3 +366,77 @@ TEST_F(LobbyTest, LosingTheMasterClosesTheGamePaneAndNothingIsSentMeanwhile)
     EXPECT_EQ(lobby->players.size(), 1u);
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
+
+TEST_F(LobbyTest, ActionsStayOffUntilTheLobbyIsJoinedAndGoOffWhenItIsLeft)
+{
+    auto lobbyActions = [&] {
+        return std::vector<QAction*>{lobby->HostGame,        lobby->JoinGame,     lobby->LeaveGame,
+                                     lobby->gamesettings,    lobby->LaunchGame,   lobby->SendPrivMessage,
+                                     lobby->InvitePlayer,    lobby->kickplayer};
+    };
+    auto noneEnabled = [&] {
+        for (QAction* a : lobbyActions())
+            if (a->isEnabled())
+                return false;
+        return lobby->SetConfig->isEnabled();
+    };
+    // Connected, name asked for, not yet named: only Configure.
+    StartLobby();
+    Pump(50);
+    EXPECT_TRUE(noneEnabled());
+    // A refused name is not a way in either.
+    Deliver(LobbyRecord{cmNameTaken, 0, "\\namewanted\\Bob"});
+    DeliverPlayer(TScriptedMaster::Player(3, "Someone"));
+    EXPECT_TRUE(noneEnabled());
+    // Named: the idle-time update takes over.
+    nick = "Bob_";
+    JoinAs(2);
+    Pump(50);
+    EXPECT_TRUE(lobby->HostGame->isEnabled());
+    // The connection goes: the lobby is left, and everything but Configure
+    // is off while the reconnect question is open and after it.
+    bool offWhileAsked = false;
+    dialogs.onShow = [&](const platform::DialogRequest&) {
+        offWhileAsked = noneEnabled();
+        return platform::DialogResult::Yes;
+    };
+    const int connections = master.Connections();
+    master.DropClient();
+    ASSERT_TRUE(WaitUntil([&] { return master.Connections() > connections && master.Count(cmNameWanted) > 0; }));
+    Pump(50);
+    EXPECT_TRUE(offWhileAsked);
+    EXPECT_TRUE(noneEnabled());
+}
+
+TEST_F(LobbyTest, TabInAnInputLineNeverReachesTheWire)
+{
+    StartLobby();
+    JoinAs(1);
+    ClearSent();
+    lobby->activateWindow();
+    lobby->mainline->setFocus();
+    QTest::keyClicks(lobby->mainline, "before");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    // Tab took the focus on (to the list) and left the line as it was.
+    EXPECT_EQ(lobby->mainline->toPlainText(), "before");
+    EXPECT_FALSE(lobby->mainline->hasFocus());
+    QTest::keyClick(lobby->mainline, Qt::Key_Backtab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "before");
+    // A tab that comes in some other way (pasted) goes out as a space, so
+    // the line is not cut at it.
+    lobby->mainline->insertPlainText("\tafter");
+    QTest::keyClick(lobby->mainline, Qt::Key_Return);
+    ASSERT_GE(master.WaitFor(cmChat), 0);
+    auto chats = Sent(cmChat);
+    ASSERT_EQ(chats.size(), 1u);
+    EXPECT_EQ(chats[0].param, "\\chan\\0\\text\\before after");
+}
+
+TEST_F(LobbyTest, ATakenNameIsSaidInTheStatusLines)
+{
+    StartLobby();
+    Deliver(LobbyRecord{cmNameTaken, 0, "\\namewanted\\Bob"});
+    const QTextBlock last = lobby->mainchat->document()->lastBlock();
+    EXPECT_EQ(last.text(), "Your nickname Bob is in use; you are now Bob_.");
+    EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+}

@@ -151,6 +151,16 @@ void Tplb_c::ReceiveInvite(int32_t inviter, int32_t game)
         SendRecord(LobbyRecord{cmJoin, selfIndex, "\\to\\" + std::to_string(game) + "\\invited\\1"});
 }
 
+void Tplb_c::DisableLobbyActions()
+{
+    for (QAction* a : {HostGame, JoinGame, LeaveGame, gamesettings, LaunchGame, SendPrivMessage, InvitePlayer,
+                       kickplayer})
+        if (a)
+            a->setEnabled(false);
+    if (SetConfig)
+        SetConfig->setEnabled(true);
+}
+
 void Tplb_c::UpdateDisplayUpdate()
 {
     if (selfIndex <= 0 || !playerbox)

@@ -94,12 +94,29 @@ bool Tplb_c::mainlineKeyDown(QPlainTextEdit* line, int key)
             line->setTextCursor(back);
         }
         const int channel = line == mainline ? 0 : 1;
-        SendRecord(LobbyRecord{cmChat, selfIndex,
-                               "\\chan\\" + std::to_string(channel) + "\\text\\" + platform::ToAnsi(typed)});
+        // A value ends at the first control character: a pasted tab would
+        // cut the line there, so it goes as a space.
+        std::string text = platform::ToAnsi(typed);
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20)
+                c = ' ';
+        SendRecord(LobbyRecord{cmChat, selfIndex, "\\chan\\" + std::to_string(channel) + "\\text\\" + text});
     }
     // The key goes on to the input line, which starts a new line: what was
     // typed stays above as history.
     return true;
+}
+
+void Tplb_c::InputLineTab(QPlainTextEdit* line, bool backwards)
+{
+    QWidget* next = backwards ? line->previousInFocusChain() : line->nextInFocusChain();
+    // Skip what cannot take the focus now (the closed game pane's line, a
+    // disabled button).
+    while (next && next != line &&
+           (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisible() || !next->isEnabled() || !isAncestorOf(next)))
+        next = backwards ? next->previousInFocusChain() : next->nextInFocusChain();
+    if (next && next != line)
+        next->setFocus(backwards ? Qt::BacktabFocusReason : Qt::TabFocusReason);
 }
 
 void Tplb_c::HandleChat(const LobbyRecord& record)
@@ -112,6 +129,10 @@ void Tplb_c::HandleChat(const LobbyRecord& record)
 void Tplb_c::AnimateGamePane(int from, int to)
 {
     midsplit->setFixedHeight(to > from ? 20 : 0);
+    // The closed pane's input line is out of the keyboard's way round.
+    subline->setFocusPolicy(to > from ? Qt::StrongFocus : Qt::NoFocus);
+    if (to <= from && subline->hasFocus())
+        mainline->setFocus();
     while (from != to) {
         int step = (to - from) / 10;
         if (to > from && step < 1)

@@ -79,6 +79,9 @@ public:
     void ConnectToMaster();
     void RequestName();
     void ResetLobby();
+    // Every lobby action but Configure off: the state before the lobby is
+    // joined and after it is left. The idle-time update turns them on again.
+    void DisableLobbyActions();
     void TCPConnect(TCustomWSockets* sender, uint32_t socket);
     void TCPData(TCustomWSockets* sender, uint32_t socket);
     void TCPClose(TCustomWSockets* sender, uint32_t socket);
@@ -115,6 +118,9 @@ public:
     void ShowNotice(const std::string& text);
     // Enter in one of the two input lines; true when the key was Enter.
     bool mainlineKeyDown(QPlainTextEdit* line, int key);
+    // Tab or Shift+Tab in an input line: never a character in the line (a
+    // control character would cut the line on the wire); it moves the focus.
+    void InputLineTab(QPlainTextEdit* line, bool backwards);
 
     // --- actions --------------------------------------------------------------------
     void HostGameExecute();
@@ -250,6 +256,9 @@ protected:
     // Colour key captions and colours of this build.
     virtual void SetKeyCaptions();
     static void SetKeyCaption(QLabel* label, const char* caption, QColor colour, bool italic = false);
+    // A picture of this logical size at the screen's resolution, so that it
+    // stays crisp when the desktop is scaled; painted in logical pixels.
+    static QPixmap CrispPixmap(int width, int height);
 
 private:
     void OpenPingReply();

@@ -50,6 +50,9 @@ void Tplb_c::ResetLobby()
     ShrinkTables();
     playerbox->clear();
     selfIndex = -1;
+    // Out of the lobby nothing but Configure can be done until the master
+    // names the user again.
+    DisableLobbyActions();
     // The user is in no game now: the game-chat pane closes.
     if (gamePaneOpen) {
         gamePaneOpen = false;
@@ -196,10 +199,13 @@ void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
     case cmPlayer:
         HandlePlayer(record);
         break;
-    case cmNameTaken:
-        config->SetNickText(LookupValue(param, "namewanted") + "_");
+    case cmNameTaken: {
+        const std::string taken = LookupValue(param, "namewanted");
+        config->SetNickText(taken + "_");
+        AddChatLine(mainchat, "Your nickname " + taken + " is in use; you are now " + taken + "_.", kStatusColour);
         RequestName();
         break;
+    }
     case cmGame:
         HandleGame(record);
         break;
