@@ -167,11 +167,15 @@ void Tplb_c::midsplitPaint(QPainter& painter)
     const QString left = "Public Chat", right = "Game Chat";
     painter.drawText(QRect(3, 3, fm.horizontalAdvance(left) + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop, left);
     const int rightWidth = fm.horizontalAdvance(right);
-    painter.drawText(QRect(w - 30 - rightWidth, 3, rightWidth, fm.height()), Qt::AlignRight | Qt::AlignTop, right);
     // The arrows: up towards the public pane, down towards the game pane.
     const int arrowX = fm.horizontalAdvance(left) + 8;
     painter.drawText(QRect(arrowX, 3, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E7)));
-    painter.drawText(QRect(w - 25, 5, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E9)));
+    // In a narrow window the right-hand caption gives way rather than
+    // printing over the left-hand one.
+    if (w - 30 - rightWidth > arrowX + 16 + 8) {
+        painter.drawText(QRect(w - 30 - rightWidth, 3, rightWidth, fm.height()), Qt::AlignRight | Qt::AlignTop, right);
+        painter.drawText(QRect(w - 25, 5, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E9)));
+    }
 }
 
 void Tplb_c::SendPrivMessageExecute()

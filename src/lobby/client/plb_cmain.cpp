@@ -504,12 +504,19 @@ void Tplb_c::LayoutPanel1()
 void Tplb_c::helpbuttClick()
 {
     const int bottom = Panel2->geometry().bottom();
-    if (helpbutt->isChecked())
-        Panel2->resize(145, 100);
-    else
+    if (helpbutt->isChecked()) {
+        // Wide enough for the captions in the font this system has.
+        int width = 145;
+        for (QLabel* l : {Label1, Label2, Label3, Label4, Label5})
+            width = std::max(width, l->x() + l->sizeHint().width() + 6);
+        Panel2->resize(std::min(width, Panel1->width()), 100);
+    } else {
         Panel2->resize(helpbutt->width() + 3, helpbutt->height() + 3);
+    }
     // The panel keeps its bottom-left corner on the list's.
     Panel2->move(Panel2->x(), bottom + 1 - Panel2->height());
+    // What the larger key covered is drawn again.
+    playerbox->viewport()->update();
 }
 
 void Tplb_c::button_panelResize()
