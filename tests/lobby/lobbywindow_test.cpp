@@ -440,3 +440,28 @@ TEST_F(LobbyTest, ATakenNameIsSaidInTheStatusLines)
     EXPECT_EQ(last.text(), "Your nickname Bob is in use; you are now Bob_.");
     EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
 }
+
+TEST_F(LobbyTest, TabCompletesANicknameAndCyclesThroughTheMatches)
+{
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(2, "Alice"));
+    DeliverPlayer(TScriptedMaster::Player(3, "alan"));
+    DeliverPlayer(TScriptedMaster::Player(4, "Zed"));
+    lobby->activateWindow();
+    lobby->mainline->setFocus();
+    QTest::keyClicks(lobby->mainline, "hi AL");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi Alice");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan");
+    EXPECT_TRUE(lobby->mainline->hasFocus());
+    // Another key ends the round; a word nobody's name starts with lets Tab
+    // move the focus, and the line stays as typed.
+    QTest::keyClicks(lobby->mainline, " qq");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan qq");
+    EXPECT_FALSE(lobby->mainline->hasFocus());
+}

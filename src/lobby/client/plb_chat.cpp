@@ -119,11 +119,51 @@ void Tplb_c::InputLineTab(QPlainTextEdit* line, bool backwards)
         next->setFocus(backwards ? Qt::BacktabFocusReason : Qt::TabFocusReason);
 }
 
+QStringList Tplb_c::PlayerNames() const
+{
+    QStringList names;
+    for (std::size_t i = 1; i < players.size(); ++i)
+        if (players[i].active)
+            names << platform::FromAnsi(players[i].Name());
+    return names;
+}
+
+bool Tplb_c::MentionsMe(const std::string& line) const
+{
+    const std::string nick = config->NickText();
+    if (nick.empty())
+        return false;
+    // The sender's name, as the master puts it before the line, is not a mention.
+    std::string said = line;
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos) {
+        if (line.compare(0, colon, nick) == 0)
+            return false;   // the user's own line
+        said = line.substr(colon + 2);
+    }
+    return NamesPlayer(platform::FromAnsi(said), platform::FromAnsi(nick));
+}
+
 void Tplb_c::HandleChat(const LobbyRecord& record)
 {
     const int32_t channel = DecimalToIntDef(LookupValue(record.param, "chan"), 0);
     const int32_t colour = DecimalToIntDef(LookupValue(record.param, "color"), 0);
-    AddChatLine(channel == 0 ? mainchat : subchat, LookupValue(record.param, "text"), uint32_t(colour));
+    QTextEdit* pane = channel == 0 ? mainchat : subchat;
+    const std::string text = LookupValue(record.param, "text");
+    AddChatLine(pane, text, uint32_t(colour));
+    if (MentionsMe(text)) {
+        // A line naming the user stands out: bold, in the list's text colour
+        // on the window's own colour, readable whatever colour the line had.
+        QTextCursor c(pane->document()->lastBlock());
+        c.select(QTextCursor::BlockUnderCursor);
+        c.movePosition(QTextCursor::StartOfBlock);
+        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        QTextCharFormat mark;
+        mark.setBackground(ColourOf(LobbyColours.windowColour));
+        mark.setForeground(ColourOf(LobbyColours.playerText));
+        mark.setFontWeight(QFont::Bold);
+        c.mergeCharFormat(mark);
+    }
 }
 
 void Tplb_c::AnimateGamePane(int from, int to)

@@ -463,11 +463,19 @@ bool Tplb_c::eventFilter(QObject* watched, QEvent* e)
             backpanelResize();
     } else if (e->type() == QEvent::KeyPress && (watched == mainline || watched == subline)) {
         auto* key = static_cast<QKeyEvent*>(e);
+        auto* line = static_cast<QPlainTextEdit*>(watched);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
-            InputLineTab(static_cast<QPlainTextEdit*>(watched),
-                         key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier));
+            const bool backwards = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            // Tab after the start of a name completes it; with nothing to
+            // complete it moves the focus on.
+            if (backwards || !completer.Complete(line, PlayerNames())) {
+                completer.Reset();
+                InputLineTab(line, backwards);
+            }
             return true;
         }
+        if (key->key() != Qt::Key_Shift)
+            completer.Reset();
         mainlineKeyDown(static_cast<QPlainTextEdit*>(watched), key->key());
     } else if (e->type() == QEvent::KeyPress && qobject_cast<QToolButton*>(watched)) {
         // Enter presses a focused lobby button, as Space does.

@@ -6,6 +6,7 @@
 #include "config/config_main.h"
 #include "config/skins.h"
 #include "lobby/plb_main.h"
+#include "nickcomplete.h"
 #include "platform/dialogs.h"
 
 #include <QPixmap>
@@ -121,6 +122,12 @@ public:
     // Tab or Shift+Tab in an input line: never a character in the line (a
     // control character would cut the line on the wire); it moves the focus.
     void InputLineTab(QPlainTextEdit* line, bool backwards);
+    // The names of the players in the lobby, for completion.
+    QStringList PlayerNames() const;
+    // Whether a chat line as relayed ("name: text") names the user, not
+    // counting the user's own lines.
+    bool MentionsMe(const std::string& line) const;
+    TNickCompleter completer;
 
     // --- actions --------------------------------------------------------------------
     void HostGameExecute();
