@@ -206,6 +206,12 @@ void Tconfig_form::BuildControls()
     chatconnect->setChecked(true);
     hidejoins = Choice<QCheckBox>(chat, "Hide Join/Parts in Chat", "hidejoins", 8, 28);
     noautoaway = Choice<QCheckBox>(chat, "Don't set auto-away", "noautoaway", 8, 48);
+    desktopnotify = Choice<QCheckBox>(chat, "Notify me of messages while Quillet is in the background",
+                                      "desktopnotify", 8, 118);
+    desktopnotify->setChecked(true);
+    chatlogs = Choice<QCheckBox>(chat, "Keep chat logs", "chatlogs", 8, 138);
+    chatlogs->setChecked(true);
+    chatlogs->setToolTip("One file a day in ~/.local/share/quillet-peer/logs");
     homechannellabel = Caption(chat, "Home Channel:", 8, 74, "homechannellabel");
     homechanneledit = Edit(chat, "homechanneledit", 8, 88, 150);
     pages->addTab(chat, "Chat");

@@ -328,4 +328,6 @@ void Tconfig_form::RegisterStoredControls()
     FormStorage1->AddChecked(icmppingbutt);
     FormStorage1->AddItemIndex(interfacestyle);
     FormStorage1->AddText(server);
+    FormStorage1->AddChecked(desktopnotify);
+    FormStorage1->AddChecked(chatlogs);
 }

@@ -210,6 +210,8 @@ public:
     QCheckBox* chatconnect = nullptr;
     QCheckBox* hidejoins = nullptr;
     QCheckBox* noautoaway = nullptr;
+    QCheckBox* desktopnotify = nullptr;   // desktop notifications while the lobby is behind
+    QCheckBox* chatlogs = nullptr;        // chat logs, one file a day
     QLabel* homechannellabel = nullptr;
     QLineEdit* homechanneledit = nullptr;
     QCheckBox* useproxies = nullptr;

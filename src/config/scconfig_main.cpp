@@ -58,7 +58,7 @@ void Tscconfig_form::BuildControls()
     // A shorter dialog: only the "General" page, with About kept at the bottom.
     // Taller than the design by the rows of the nickname's warning and the
     // server, and with room for the wider fonts of this system.
-    constexpr int height = 161 + 52;
+    constexpr int height = 161 + 52 + 20;
     setFixedSize(418, height);
     pages->setGeometry(2, 0, 331, height);
     buttonpanel->setGeometry(418 - 83, 0, 83, height);
@@ -93,6 +93,15 @@ void Tscconfig_form::BuildControls()
     ziplab->move(234, 18);
     zip->setGeometry(234, 32, 70, 21);
     notify_box->move(8, 57);
+    // The notification and log choices come to this page, the only one shown.
+    desktopnotify->setParent(generalpage);
+    desktopnotify->setText("Desktop notifications");
+    desktopnotify->adjustSize();
+    desktopnotify->move(8, 184);
+    desktopnotify->show();
+    chatlogs->setParent(generalpage);
+    chatlogs->move(170, 184);
+    chatlogs->show();
 
     // Still there, and still stored, but below the visible area.
     interfacestyle->move(interfacestyle->x(), 400);

@@ -6,6 +6,7 @@
 #include "config/config_main.h"
 
 #include <QAction>
+#include <QDate>
 #include <QListWidget>
 #include <QLabel>
 #include "lobby/client/splitbar.h"
@@ -17,6 +18,10 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using RowList = std::vector<std::string>;
 
@@ -464,4 +469,92 @@ TEST_F(LobbyTest, TabCompletesANicknameAndCyclesThroughTheMatches)
     QTest::keyClick(lobby->mainline, Qt::Key_Tab);
     EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan qq");
     EXPECT_FALSE(lobby->mainline->hasFocus());
+}
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string TodaysLog(const ScopedSettingsHome& home)
+{
+    return home.dir().path() + "/data/quillet-peer/logs/" + QDate::currentDate().toString("yyyy-MM-dd").toStdString() +
+           ".log";
+}
+
+} // namespace
+
+TEST_F(LobbyTest, AnIgnoredPlayerIsNeitherShownNorLoggedAndStaysIgnoredAfterARestart)
+{
+    int messageDialogs = 0;
+    modal = [&](QDialog&) {
+        ++messageDialogs;
+        return int(QDialog::Rejected);
+    };
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(2, "Griefer"));
+    DeliverPlayer(TScriptedMaster::Player(3, "Friend"));
+    DeliverGame(TScriptedMaster::Game(4, 2, "Grief"));
+    DeliverRefresh();
+    // Oneself cannot be ignored; another player can, from the list.
+    ASSERT_TRUE(SelectPlayer(1));
+    lobby->UpdateDisplayUpdate();
+    EXPECT_FALSE(lobby->IgnorePlayer->isEnabled());
+    ASSERT_TRUE(SelectPlayer(2));
+    lobby->UpdateDisplayUpdate();
+    ASSERT_TRUE(lobby->IgnorePlayer->isEnabled());
+    EXPECT_EQ(lobby->IgnorePlayer->text(), "Ignore");
+    lobby->IgnorePlayer->trigger();
+    lobby->UpdateDisplayUpdate();
+    EXPECT_EQ(lobby->IgnorePlayer->text(), "Stop ignoring");
+
+    ClearSent();
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Griefer: spam in public"});
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\1\\color\\0\\text\\Griefer: spam in the game"});
+    Deliver(LobbyRecord{cmPrivMsg, 0, "\\to\\2\\text\\spam in private"});
+    Deliver(LobbyRecord{cmInvite, 0, "\\whoto\\2\\whatto\\4"});
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Friend: hello"});
+    Deliver(LobbyRecord{cmPrivMsg, 0, "\\to\\3\\text\\a word"});
+    EXPECT_FALSE(lobby->mainchat->toPlainText().contains("spam"));
+    EXPECT_FALSE(lobby->subchat->toPlainText().contains("spam"));
+    EXPECT_TRUE(lobby->mainchat->toPlainText().contains("Friend: hello"));
+    EXPECT_EQ(messageDialogs, 1);   // Friend's message only
+    EXPECT_TRUE(dialogs.shown.empty());   // no invitation question
+    EXPECT_TRUE(Sent(cmJoin).empty());
+    EXPECT_TRUE(Sent(cmPrivMsg).empty());   // declined without a word
+    const std::string log = ReadAll(TodaysLog(home));
+    EXPECT_NE(log.find("[public] Friend: hello\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[from Friend] a word\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("spam"), std::string::npos) << log;
+
+    // A new run of the program, under the same name: still ignored.
+    delete lobby;
+    lobby = nullptr;
+    windows = {};
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(5, "Griefer"));
+    EXPECT_TRUE(lobby->Ignores(5));
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Griefer: more spam"});
+    EXPECT_FALSE(lobby->mainchat->toPlainText().contains("spam"));
+}
+
+TEST_F(LobbyTest, ALogThatCannotBeWrittenTurnsLoggingOffWithOneStatusLine)
+{
+    // Where the log folder should be there is a file (the tests run as a
+    // user to whom no folder is read-only), so the folder cannot be made.
+    std::filesystem::create_directories(home.dir().path() + "/data/quillet-peer");
+    std::ofstream(home.dir().path() + "/data/quillet-peer/logs") << "in the way";
+    StartLobby();
+    JoinAs(1);
+    for (const char* line : {"one", "two", "three"})
+        Deliver(LobbyRecord{cmChat, 0, std::string("\\chan\\0\\color\\0\\text\\Friend: ") + line});
+    const QString shown = lobby->mainchat->toPlainText();
+    EXPECT_EQ(shown.count("Chat logging is off for this session"), 1) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("Friend: three"));
+    EXPECT_FALSE(lobby->chatLog->enabled);
 }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -150,7 +151,10 @@ void Tplb_c::HandleChat(const LobbyRecord& record)
     const int32_t colour = DecimalToIntDef(LookupValue(record.param, "color"), 0);
     QTextEdit* pane = channel == 0 ? mainchat : subchat;
     const std::string text = LookupValue(record.param, "text");
+    if (ignored.IgnoresLine(text))
+        return;   // neither shown nor logged
     AddChatLine(pane, text, uint32_t(colour));
+    LogChat(channel == 0 ? "public" : "game", text);
     if (MentionsMe(text)) {
         // A line naming the user stands out: bold, in the list's text colour
         // on the window's own colour, readable whatever colour the line had.
@@ -245,12 +249,16 @@ void Tplb_c::SendPrivateMessage(int32_t p)
     QString text = msgForm->msgbox->toPlainText();
     text.replace("\r\n", "~n");
     text.replace("\n", "~n");
+    LogChat("to " + platform::FromAnsi(players[std::size_t(p)].Name()), platform::ToAnsi(text));
     SendRecord(LobbyRecord{cmPrivMsg, selfIndex, "\\to\\" + std::to_string(p) + "\\text\\" + platform::ToAnsi(text)});
 }
 
 void Tplb_c::ShowReceivedMessage(int32_t sender, const std::string& text)
 {
+    if (Ignores(sender))
+        return;   // neither shown nor logged
     const std::string name = ValidPlayer(sender) && sender > 0 ? players[std::size_t(sender)].Name() : std::string();
+    LogChat("from " + platform::FromAnsi(name), text);
     if (openNotices >= kMaxOpenNotices) {
         AddChatLine(mainchat, "Private message from " + name + ": " + ReplaceAll(text, "~n", " "), kPrivateColour);
         return;
@@ -284,4 +292,13 @@ void Tplb_c::ShowNotice(const std::string& text)
     platform::ShowMessage(this, platform::DialogKind::Information, platform::FromAnsi(CutForShow(text, kMaxShownMessage)));
     if (alive)
         --openNotices;
+}
+
+void Tplb_c::LogChat(const QString& channel, const std::string& text)
+{
+    if (!chatLog || !chatLog->enabled || !config->chatlogs->isChecked())
+        return;
+    QString line = platform::FromAnsi(text);
+    line.replace("~n", " | ");
+    chatLog->Append(channel, line);
 }

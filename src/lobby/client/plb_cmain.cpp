@@ -7,6 +7,7 @@
 #include "app/shellutil.h"
 #include "app/textfuncs.h"
 #include "config/msg_main.h"
+#include "platform/ansi.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"
 #include "splitbar.h"
@@ -126,6 +127,10 @@ void Tplb_c::FormCreate()
     showAll = true;
     OpenPingReply();
     msgForm = new Tmsg_form(this);
+    chatLog = std::make_unique<TChatLog>();
+    chatLog->OnFailed = [this](const QString& why) {
+        AddChatLine(mainchat, platform::ToAnsi("Chat logging is off for this session: " + why), 255);
+    };
     for (auto& slot : pingSlots)
         slot.player = 0;
     pingCursor = 1;
@@ -204,7 +209,10 @@ void Tplb_c::BuildComponents()
     connect(playerbox, &QListWidget::itemDoubleClicked, this, [this] { playerboxDblClick(); });
     connect(playerbox, &QListWidget::itemClicked, this, [this] { playerboxClick(); });
     connect(playerbox, &QListWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { ListMenu->popup(playerbox->viewport()->mapToGlobal(at)); });
+            [this](const QPoint& at) {
+                UpdateIgnoreAction();
+                PlayerMenu->popup(playerbox->viewport()->mapToGlobal(at));
+            });
 
     button_panel = Named(new QWidget(Panel1), "button_panel");
     button_panel->installEventFilter(this);
@@ -341,6 +349,11 @@ void Tplb_c::BuildActions()
          [this] { kickplayerExecute(); });
     make(SetConfig, "SetConfig", "Configure", "", [this] { SetConfigExecute(); });
     make(ShowAll, "ShowAll", "Show All Players", "", [this] { ShowAllExecute(); });
+    make(IgnorePlayer, "IgnorePlayer", "Ignore", "Hide what the selected player says to you",
+         [this] { IgnorePlayerExecute(); });
+    IgnorePlayer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    IgnorePlayer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    playerbox->addAction(IgnorePlayer);
     ShowAll->setCheckable(true);
     ShowAll->setVisible(false);
     make(UpdateDisplay, "UpdateDisplay", "UpdateDisplay", "", [this] { UpdateDisplayUpdate(); });
@@ -410,6 +423,12 @@ void Tplb_c::BuildActions()
     ListMenu->addSeparator();
     for (QAction* a : {ShowAll, InvitePlayer, kickplayer, SendPrivMessage})
         ListMenu->addAction(a);
+    // What the right button opens: the list's menu and, below it, Ignore.
+    PlayerMenu = new QMenu(this);
+    PlayerMenu->setObjectName("PlayerMenu");
+    PlayerMenu->addActions(ListMenu->actions());
+    PlayerMenu->addSeparator();
+    PlayerMenu->addAction(IgnorePlayer);
 }
 
 void Tplb_c::SetBuildLook()

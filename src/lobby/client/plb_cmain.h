@@ -6,6 +6,8 @@
 #include "config/config_main.h"
 #include "config/skins.h"
 #include "lobby/plb_main.h"
+#include "chatlog.h"
+#include "ignorelist.h"
 #include "nickcomplete.h"
 #include "platform/dialogs.h"
 
@@ -128,6 +130,20 @@ public:
     // counting the user's own lines.
     bool MentionsMe(const std::string& line) const;
     TNickCompleter completer;
+
+    // --- ignore list and chat log ------------------------------------------------
+    // The players the user ignores, kept under the user's nickname.
+    TIgnoreList ignored;
+    void LoadIgnoreList();
+    bool Ignores(int32_t p) const;
+    // Ignore or stop ignoring the selected player.
+    void IgnorePlayerExecute();
+    void UpdateIgnoreAction();
+    QAction* IgnorePlayer = nullptr;
+    QMenu* PlayerMenu = nullptr;   // ListMenu with Ignore below it
+    // Appends a line to the day's chat log when logging is on.
+    void LogChat(const QString& channel, const std::string& text);
+    std::unique_ptr<TChatLog> chatLog;
 
     // --- actions --------------------------------------------------------------------
     void HostGameExecute();

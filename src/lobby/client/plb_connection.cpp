@@ -42,6 +42,8 @@ void Tplb_c::ConnectToMaster()
 
 void Tplb_c::RequestName()
 {
+    // The ignore list belongs to the name the user asks for.
+    LoadIgnoreList();
     SendRecord(LobbyRecord{cmNameWanted, selfIndex, "\\namewanted\\" + config->NickText()});
 }
 
