@@ -136,6 +136,9 @@ void Tplb_c::ReceiveInvite(int32_t inviter, int32_t game)
         return;   // no such player or game
     if (Ignores(inviter))
         return;   // declined without a word
+    if (NotificationsOn() && !invitePromptOpen)
+        notifier->Notify("Invitation from " + platform::FromAnsi(players[std::size_t(inviter)].Name()),
+                         TDesktopNotifier::OneLine("to join " + platform::FromAnsi(games[std::size_t(game)].Name())));
     if (invitePromptOpen) {
         SendRecord(LobbyRecord{cmPrivMsg, selfIndex,
                                "\\to\\" + std::to_string(inviter) +

@@ -167,6 +167,14 @@ void Tplb_c::HandleChat(const LobbyRecord& record)
         mark.setForeground(ColourOf(LobbyColours.playerText));
         mark.setFontWeight(QFont::Bold);
         c.mergeCharFormat(mark);
+        if (NotificationsOn()) {
+            const std::size_t colon = text.find(": ");
+            const std::string who = colon == std::string::npos ? std::string() : text.substr(0, colon);
+            const std::string said = colon == std::string::npos ? text : text.substr(colon + 2);
+            notifier->Notify(platform::FromAnsi(who.empty() ? "Someone" : who) +
+                                 (channel == 0 ? " named you in public chat" : " named you in game chat"),
+                             TDesktopNotifier::OneLine(platform::FromAnsi(said)));
+        }
     }
 }
 
@@ -259,6 +267,8 @@ void Tplb_c::ShowReceivedMessage(int32_t sender, const std::string& text)
         return;   // neither shown nor logged
     const std::string name = ValidPlayer(sender) && sender > 0 ? players[std::size_t(sender)].Name() : std::string();
     LogChat("from " + platform::FromAnsi(name), text);
+    if (NotificationsOn())
+        notifier->PrivateMessage(platform::FromAnsi(name), platform::FromAnsi(text));
     if (openNotices >= kMaxOpenNotices) {
         AddChatLine(mainchat, "Private message from " + name + ": " + ReplaceAll(text, "~n", " "), kPrivateColour);
         return;
@@ -302,3 +312,5 @@ void Tplb_c::LogChat(const QString& channel, const std::string& text)
     line.replace("~n", " | ");
     chatLog->Append(channel, line);
 }
+
+bool Tplb_c::NotificationsOn() const { return notifier && config->desktopnotify->isChecked(); }

@@ -128,6 +128,7 @@ void Tplb_c::FormCreate()
     OpenPingReply();
     msgForm = new Tmsg_form(this);
     chatLog = std::make_unique<TChatLog>();
+    notifier = new TDesktopNotifier(this);
     chatLog->OnFailed = [this](const QString& why) {
         AddChatLine(mainchat, platform::ToAnsi("Chat logging is off for this session: " + why), 255);
     };

@@ -9,6 +9,7 @@
 #include "chatlog.h"
 #include "ignorelist.h"
 #include "nickcomplete.h"
+#include "notifier.h"
 #include "platform/dialogs.h"
 
 #include <QPixmap>
@@ -144,6 +145,9 @@ public:
     // Appends a line to the day's chat log when logging is on.
     void LogChat(const QString& channel, const std::string& text);
     std::unique_ptr<TChatLog> chatLog;
+    // Desktop notifications while the user is in another window.
+    TDesktopNotifier* notifier = nullptr;
+    bool NotificationsOn() const;
 
     // --- actions --------------------------------------------------------------------
     void HostGameExecute();

@@ -238,6 +238,8 @@ void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
         if (startingGame || JoinedGameRunning())
             break;
         startingGame = true;
+        if (NotificationsOn())
+            notifier->Notify("The game is starting", "Your host has launched the game.");
         struct Done {
             bool& flag;
             ~Done() { flag = false; }
