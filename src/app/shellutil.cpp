@@ -73,7 +73,7 @@ std::string LaunchFailureReason(const std::string& application, const std::strin
         return {};
     struct stat info{};
     if (::stat(path.c_str(), &info) != 0)
-        return error == 2 || error == 3 ? "\r\n" + path + " does not exist." : std::string();
+        return {};   // a missing file says so with its code
     if (S_ISDIR(info.st_mode))
         return "\r\n" + path + " is a folder, not a program.";
     char head[2] = {0, 0};

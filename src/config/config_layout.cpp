@@ -293,6 +293,8 @@ void Tconfig_form::BuildControls()
     about_butt = Place(new QPushButton("About", buttonpanel), "about_butt", 4, 316 - 33, 75, 25);
     for (QPushButton* b : {ok_butt, cancel_butt, about_butt})
         b->setFlat(true);
+    // Flat buttons show the keyboard's focus with a dotted frame.
+    buttonpanel->setStyleSheet("QPushButton:focus { border: 1px dotted palette(button-text); }");
     ok_butt->setDefault(true);
     findanim = Place(new QProgressBar(buttonpanel), "findanim", 4, 72, 75, 14);
     findanim->setTextVisible(false);

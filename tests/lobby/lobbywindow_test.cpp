@@ -551,10 +551,18 @@ TEST_F(LobbyTest, ALogThatCannotBeWrittenTurnsLoggingOffWithOneStatusLine)
     std::ofstream(home.dir().path() + "/data/quillet-peer/logs") << "in the way";
     StartLobby();
     JoinAs(1);
-    for (const char* line : {"one", "two", "three"})
+    // The first line names the user: its mark stays on it, not on the status line.
+    for (const char* line : {"one for Bob", "two", "three"})
         Deliver(LobbyRecord{cmChat, 0, std::string("\\chan\\0\\color\\0\\text\\Friend: ") + line});
     const QString shown = lobby->mainchat->toPlainText();
     EXPECT_EQ(shown.count("Chat logging is off for this session"), 1) << shown.toStdString();
+    for (QTextBlock b = lobby->mainchat->document()->begin(); b.isValid(); b = b.next())
+        if (b.text().startsWith("Chat logging is off")) {
+            EXPECT_EQ(b.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+            EXPECT_NE(b.begin().fragment().charFormat().fontWeight(), QFont::Bold);
+        } else if (b.text() == "Friend: one for Bob") {
+            EXPECT_EQ(b.begin().fragment().charFormat().fontWeight(), QFont::Bold);
+        }
     EXPECT_TRUE(shown.contains("Friend: three"));
     EXPECT_FALSE(lobby->chatLog->enabled);
 }

@@ -154,27 +154,32 @@ void Tplb_c::HandleChat(const LobbyRecord& record)
     if (ignored.IgnoresLine(text))
         return;   // neither shown nor logged
     AddChatLine(pane, text, uint32_t(colour));
+    if (MentionsMe(text))
+        MarkMention(pane, channel, text);
+    // Logged after the line is marked: a log that fails adds a line of its own.
     LogChat(channel == 0 ? "public" : "game", text);
-    if (MentionsMe(text)) {
-        // A line naming the user stands out: bold, in the list's text colour
-        // on the window's own colour, readable whatever colour the line had.
-        QTextCursor c(pane->document()->lastBlock());
-        c.select(QTextCursor::BlockUnderCursor);
-        c.movePosition(QTextCursor::StartOfBlock);
-        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-        QTextCharFormat mark;
-        mark.setBackground(ColourOf(LobbyColours.windowColour));
-        mark.setForeground(ColourOf(LobbyColours.playerText));
-        mark.setFontWeight(QFont::Bold);
-        c.mergeCharFormat(mark);
-        if (NotificationsOn()) {
-            const std::size_t colon = text.find(": ");
-            const std::string who = colon == std::string::npos ? std::string() : text.substr(0, colon);
-            const std::string said = colon == std::string::npos ? text : text.substr(colon + 2);
-            notifier->Notify(platform::FromAnsi(who.empty() ? "Someone" : who) +
-                                 (channel == 0 ? " named you in public chat" : " named you in game chat"),
-                             TDesktopNotifier::OneLine(platform::FromAnsi(said)));
-        }
+}
+
+void Tplb_c::MarkMention(QTextEdit* pane, int32_t channel, const std::string& text)
+{
+    // A line naming the user stands out: bold, in the list's text colour
+    // on the window's own colour, readable whatever colour the line had.
+    QTextCursor c(pane->document()->lastBlock());
+    c.select(QTextCursor::BlockUnderCursor);
+    c.movePosition(QTextCursor::StartOfBlock);
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCharFormat mark;
+    mark.setBackground(ColourOf(LobbyColours.windowColour));
+    mark.setForeground(ColourOf(LobbyColours.playerText));
+    mark.setFontWeight(QFont::Bold);
+    c.mergeCharFormat(mark);
+    if (NotificationsOn()) {
+        const std::size_t colon = text.find(": ");
+        const std::string who = colon == std::string::npos ? std::string() : text.substr(0, colon);
+        const std::string said = colon == std::string::npos ? text : text.substr(colon + 2);
+        notifier->Notify(platform::FromAnsi(who.empty() ? "Someone" : who) +
+                             (channel == 0 ? " named you in public chat" : " named you in game chat"),
+                         TDesktopNotifier::OneLine(platform::FromAnsi(said)));
     }
 }
 

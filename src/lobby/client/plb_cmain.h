@@ -144,6 +144,8 @@ public:
     QMenu* PlayerMenu = nullptr;   // ListMenu with Ignore below it
     // Appends a line to the day's chat log when logging is on.
     void LogChat(const QString& channel, const std::string& text);
+    // Marks the pane's last line as naming the user, and tells the desktop.
+    void MarkMention(QTextEdit* pane, int32_t channel, const std::string& text);
     std::unique_ptr<TChatLog> chatLog;
     // Desktop notifications while the user is in another window.
     TDesktopNotifier* notifier = nullptr;
