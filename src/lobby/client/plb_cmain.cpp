@@ -5,7 +5,7 @@
 #include "plb_cmain.h"
 
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/msg_main.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
@@ -125,7 +125,6 @@ void Tplb_c::FormCreate()
     minPlayers = 2;
     receiveBuffer.clear();
     showAll = true;
-    OpenPingReply();
     msgForm = new Tmsg_form(this);
     chatLog = std::make_unique<TChatLog>();
     notifier = new TDesktopNotifier(this);
@@ -156,6 +155,7 @@ void Tplb_c::FormShow()
     const int fontPixels = RoundForDisplay(QFontInfo(mainline->font()).pointSizeF() * logicalDpiY() / 72.0);
     mainline->setFixedHeight(fontPixels + 12);
     subline->setFixedHeight(fontPixels + 12);
+    OpenPingReply();
     ConnectToMaster();
 }
 
