@@ -48,6 +48,21 @@ add_custom_target(qp_packaging_files ALL DEPENDS ${_compressed})
 
 # --- the client -------------------------------------------------------------------
 
+# The shipped skins beside the built client as well, where it looks for them
+# when started from the build tree (./run.sh, the tests).
+file(GLOB_RECURSE _skin_files CONFIGURE_DEPENDS ${QP_PKG_SRC}/skins/*)
+set(_built_skins)
+foreach(_skin_file ${_skin_files})
+  file(RELATIVE_PATH _skin_rel ${QP_PKG_SRC}/skins ${_skin_file})
+  set(_skin_out ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/unrealskins/${_skin_rel})
+  add_custom_command(OUTPUT ${_skin_out}
+                     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_skin_file} ${_skin_out}
+                     DEPENDS ${_skin_file} VERBATIM)
+  list(APPEND _built_skins ${_skin_out})
+endforeach()
+add_custom_target(qp_built_skins ALL DEPENDS ${_built_skins})
+add_dependencies(quillet-peer qp_built_skins)
+
 install(TARGETS quillet-peer RUNTIME DESTINATION ${QP_CLIENT_DIR} COMPONENT client)
 install(FILES ${QP_PKG_OUT}/links/unrealskins DESTINATION ${QP_CLIENT_DIR} COMPONENT client)
 install(FILES ${QP_PKG_OUT}/links/quillet-peer DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)

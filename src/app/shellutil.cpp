@@ -3,7 +3,12 @@
 #include "text/errors.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
+#include "platform/process.h"
 #include "platform/shell.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 std::string UrlEncode(const std::string& text)
 {
@@ -52,13 +57,51 @@ void OpenRedirected(const std::string& webHost, const std::string& target, int p
                 "&url=" + encoded);
 }
 
+namespace {
+
+// What is wrong with the program file, as a line to add to the error text;
+// empty when the file gives no clue.
+std::string LaunchFailureReason(const std::string& application, const std::string& commandLine, uint32_t error)
+{
+    std::string path = application;
+    if (path.empty()) {
+        const std::vector<std::string> args = platform::SplitCommandLine(commandLine);
+        if (!args.empty())
+            path = args.front();
+    }
+    if (path.empty())
+        return {};
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};   // a missing file says so with its code
+    if (S_ISDIR(info.st_mode))
+        return "\r\n" + path + " is a folder, not a program.";
+    char head[2] = {0, 0};
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        if (std::fread(head, 1, 2, f) != 2)
+            head[0] = head[1] = 0;
+        std::fclose(f);
+    } else {
+        return "\r\n" + path + " cannot be read.";
+    }
+    const bool windowsProgram = head[0] == 'M' && head[1] == 'Z';
+    if (!windowsProgram && ::access(path.c_str(), X_OK) != 0)
+        return "\r\n" + path + " is not a Windows program, and not a program of this system either (it is not executable).";
+    if (!windowsProgram && error == 193)
+        return "\r\n" + path + " is not a program this system can run.";
+    return {};
+}
+
+} // namespace
+
 int32_t RunProgram(const std::string& application, const std::string& commandLine, uint16_t showMode, bool wait,
                    platform::ProcessHandle& process, uint32_t& threadId)
 {
     (void)showMode;   // the desktop decides how new windows appear
     platform::LaunchResult started = platform::LaunchProcess(application, commandLine, wait);
     if (started.error != 0)
-        throw EError("Failed to execute program.  Error Code " + std::to_string(started.error));
+        throw EError("Failed to execute program.  Error Code " + std::to_string(started.error) +
+                     LaunchFailureReason(application, commandLine, started.error));
     process = started.handle;
     if (wait) {
         threadId = 0;

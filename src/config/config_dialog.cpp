@@ -15,12 +15,14 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 
 using platform::FromAnsi;
@@ -72,6 +74,7 @@ void Tconfig_form::ok_buttClick()
     }
 
     SaveSettings();   // in every case, also when the dialog stays open
+    RebaseLinks();    // the server may have moved the web host
     if (keepOpen)
         setResult(0);
     else
@@ -191,6 +194,11 @@ void Tconfig_form::ApplySocksProxy(TSocksSettings& socket) const
 
 void Tconfig_form::showEvent(QShowEvent* event)
 {
+    // Typing starts in the nickname; any warning from the last showing goes.
+    if (nickwarn)
+        nickwarn->hide();
+    if (nick)
+        nick->setFocus(Qt::OtherFocusReason);
     // Centred on the screen at every showing.
     if (QScreen* s = screen()) {
         QRect area = s->availableGeometry();
@@ -198,4 +206,31 @@ void Tconfig_form::showEvent(QShowEvent* event)
         move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
     }
     QDialog::showEvent(event);
+}
+
+void Tconfig_form::nickEdited(const QString& typed)
+{
+    QString kept;
+    QString refused;
+    for (int i = 0; i < typed.size(); ++i) {
+        // One character, two code units when it lies beyond the first plane.
+        const int units = typed[i].isHighSurrogate() && i + 1 < typed.size() && typed[i + 1].isLowSurrogate() ? 2 : 1;
+        const QString c = typed.mid(i, units);
+        i += units - 1;
+        // A character survives the code page when it comes back unchanged.
+        if (FromAnsi(ToAnsi(c)) == c)
+            kept += c;
+        else if (!refused.contains(c))
+            refused += c;
+    }
+    if (refused.isEmpty()) {
+        nickwarn->hide();
+        return;
+    }
+    const int pos = std::max(0, nick->cursorPosition() - int(typed.size() - kept.size()));
+    nick->setText(kept);
+    nick->setCursorPosition(std::min(pos, int(kept.size())));
+    nickwarn->setText("\"" + refused + "\" cannot be used in a nickname.");
+    nickwarn->adjustSize();
+    nickwarn->show();
 }

@@ -114,7 +114,7 @@ void Tconfig_form::BuildControls()
 {
     setWindowTitle("Configuration");
     // A tool window with a title but no title-bar buttons: the dialog is left with OK or Cancel.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(QFont("Arial", 8));
     setFixedSize(418, 316);
 
@@ -143,7 +143,19 @@ void Tconfig_form::BuildControls()
                         "T1 or greater"});
     speedbox->setCurrentIndex(2);
 
-    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 94);
+    // A player record holds 31 characters of name.
+    nick->setMaxLength(31);
+    nickwarn = Caption(g, "", 8, 84, "nickwarn");
+    nickwarn->setFixedWidth(300);
+    nickwarn->hide();
+    connect(nick, &QLineEdit::textEdited, this, [this](const QString& typed) { nickEdited(typed); });
+
+    use_taskbar = Choice<QCheckBox>(g, "Show Quillet in System Tray", "use_taskbar", 8, 98);
+    serverlab = Caption(g, "Server:", 8, 118, "serverlab");
+    server = Edit(g, "server", 50, 115, 140);
+    server->setPlaceholderText("the build's own");
+    server->setToolTip("The community's parlevod server, host or host:port;\n"
+                       "empty for this build's own. A host set in the settings file still wins.");
     interfacestyle = new TRadioGroup(" Interface Style ", {"Basic", "Advanced"}, g);
     Place(interfacestyle, "interfacestyle", 200, 88, 109, 54);
     interfacestyle->SetItemIndex(0);
@@ -170,6 +182,12 @@ void Tconfig_form::BuildControls()
     chatconnect->setChecked(true);
     hidejoins = Choice<QCheckBox>(chat, "Hide Join/Parts in Chat", "hidejoins", 8, 28);
     noautoaway = Choice<QCheckBox>(chat, "Don't set auto-away", "noautoaway", 8, 48);
+    desktopnotify = Choice<QCheckBox>(chat, "Notify me of messages while Quillet is in the background",
+                                      "desktopnotify", 8, 118);
+    desktopnotify->setChecked(true);
+    chatlogs = Choice<QCheckBox>(chat, "Keep chat logs", "chatlogs", 8, 138);
+    chatlogs->setChecked(true);
+    chatlogs->setToolTip("One file a day in ~/.local/share/quillet-peer/logs");
     homechannellabel = Caption(chat, "Home Channel:", 8, 74, "homechannellabel");
     homechanneledit = Edit(chat, "homechanneledit", 8, 88, 150);
     pages->addTab(chat, "Chat");
@@ -251,6 +269,8 @@ void Tconfig_form::BuildControls()
     about_butt = Place(new QPushButton("About", buttonpanel), "about_butt", 4, 316 - 33, 75, 25);
     for (QPushButton* b : {ok_butt, cancel_butt, about_butt})
         b->setFlat(true);
+    // Flat buttons show the keyboard's focus with a dotted frame.
+    buttonpanel->setStyleSheet("QPushButton:focus { border: 1px dotted palette(button-text); }");
     ok_butt->setDefault(true);
     findanim = Place(new QProgressBar(buttonpanel), "findanim", 4, 72, 75, 14);
     findanim->setTextVisible(false);

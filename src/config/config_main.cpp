@@ -68,6 +68,7 @@ void Tconfig_form::FormCreate()
     homechannellabel->hide();
     homechanneledit->hide();
     LoadSettings();
+    RebaseLinks();
     LoadSkinColours();
     ApplySkinColours();
     searching = false;
@@ -155,6 +156,7 @@ void Tconfig_form::LoadLinkTable()
     distributionCode = ReadSetting("distcode");
     if (distributionCode.empty())
         distributionCode = "N";
+    RebaseLinks();
 }
 
 bool Tconfig_form::BuildLaunchArguments(const TGameServer& server)
@@ -234,8 +236,44 @@ std::string Tconfig_form::HostValue(const std::string& name) const
     std::string value = ReadSetting(name);
     if (!value.empty())
         return value;
+    const std::string community = ServerText();
+    if (!community.empty()) {
+        std::string host = HostOf(community);
+        if (!host.empty()) {
+            // parlevod's own ports: the lobby's may be given with the name.
+            if (name == "lobbyhost")
+                return community;
+            if (name == "motdurl")
+                return "http://" + host + ":29080/motd.asp?cmd=";
+            if (name == "motdudp")
+                return host + ":25636";
+            if (name == "webhost")
+                return "http://" + host + ":29080";
+            if (name == "listhost")
+                return host + ":28900";
+        }
+    }
     auto known = hostDefaults.find(name);
     return known == hostDefaults.end() ? std::string() : known->second;
+}
+
+std::string Tconfig_form::ServerText() const { return server ? Trim(ToAnsi(server->text())) : std::string(); }
+
+void Tconfig_form::RebaseLinks()
+{
+    const std::string buildWeb = hostDefaults["webhost"];
+    const std::string web = HostValue("webhost");
+    for (std::size_t i = 0; i < linkTable.size(); ++i) {
+        const char* name = kLinkNames[i];
+        if (!name)
+            continue;
+        // A link the news or the user stored keeps its own address.
+        if (!ReadSetting(std::string(name) + "url").empty())
+            continue;
+        const std::string& url = linkDefaults[i].url;
+        if (!buildWeb.empty() && url.compare(0, buildWeb.size(), buildWeb) == 0)
+            linkTable[i].url = web + url.substr(buildWeb.size());
+    }
 }
 
 int Tconfig_form::LinkIndex(const std::string& name)
@@ -288,4 +326,7 @@ void Tconfig_form::RegisterStoredControls()
     FormStorage1->AddChecked(tcppingbutt);
     FormStorage1->AddChecked(icmppingbutt);
     FormStorage1->AddItemIndex(interfacestyle);
+    FormStorage1->AddText(server);
+    FormStorage1->AddChecked(desktopnotify);
+    FormStorage1->AddChecked(chatlogs);
 }

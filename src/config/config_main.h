@@ -127,6 +127,8 @@ public:
     void useproxiesClick();
     void usesocksproxiesClick();
     void getskinshereClick();
+    // Drops typed characters the players' code page cannot hold, and says so.
+    void nickEdited(const QString& typed);
     // The About box's text.
     QString AboutText() const;
 
@@ -166,7 +168,15 @@ public:
     // the stored value when set, else the profile's default. "lobbyhost",
     // "motdudp" and "listhost" are host or host:port, "motdurl" a request
     // prefix ending in "cmd=", "webhost" the base address of the web server.
+    // With the "Server" field set (the community's parlevod, host or
+    // host:port), the hosts the user did not set on their own come from
+    // that one name with parlevod's usual ports.
     std::string HostValue(const std::string& name) const;
+    // The "Server" field as code-page bytes, trimmed; empty for the build's hosts.
+    std::string ServerText() const;
+    // Points the link-table entries that still hold the build's web address
+    // at the web host in force ("webhost", or the server's).
+    void RebaseLinks();
 
     // Index of a named link-table entry, -1 when the name is unknown.
     static int LinkIndex(const std::string& name);
@@ -186,6 +196,9 @@ public:
     QToolButton* program_dir_browse = nullptr;
     QToolButton* dirfind_butt = nullptr;
     QLineEdit* nick = nullptr;
+    QLineEdit* server = nullptr;       // the community's parlevod, "" for the build's hosts
+    QLabel* serverlab = nullptr;
+    QLabel* nickwarn = nullptr;        // why a typed character was not taken
     QComboBox* speedbox = nullptr;
     QCheckBox* use_taskbar = nullptr;
     TRadioGroup* interfacestyle = nullptr;
@@ -198,6 +211,8 @@ public:
     QCheckBox* chatconnect = nullptr;
     QCheckBox* hidejoins = nullptr;
     QCheckBox* noautoaway = nullptr;
+    QCheckBox* desktopnotify = nullptr;   // desktop notifications while the lobby is behind
+    QCheckBox* chatlogs = nullptr;        // chat logs, one file a day
     QLabel* homechannellabel = nullptr;
     QLineEdit* homechanneledit = nullptr;
     QCheckBox* useproxies = nullptr;

@@ -3,6 +3,7 @@
 #include "config_main.h"
 #include "skins.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,11 +44,36 @@ Thost_form::Thost_form(QWidget* owner, const Tconfig_form* config) : QDialog(own
     connect(ok_butt, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_butt, &QPushButton::clicked, this, &QDialog::reject);
 
+    // Enter sends from any field; OK and Cancel show the focus.
+    setTabOrder(gamename, maxplayers);
+    setTabOrder(maxplayers, inviteonly);
+    setTabOrder(inviteonly, ok_butt);
+    setTabOrder(ok_butt, cancel_butt);
+
     if (config) {
         QPalette p = palette();
         p.setColor(QPalette::Window, ColourOf(config->skinColours.primary));
         p.setColor(QPalette::WindowText, ColourOf(config->skinColours.primaryFont));
         setPalette(p);
         setAutoFillBackground(true);
+        // The count and its arrows keep the system's colours: on the skin's
+        // dark background the arrows would hardly show.
+        QPalette spin = maxplayers->palette();
+        const QPalette system = QApplication::palette(maxplayers);
+        for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button, QPalette::ButtonText})
+            for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+                spin.setColor(group, role, system.color(group, role));
+        maxplayers->setPalette(spin);
     }
+    // A title and a close button; nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+}
+
+void Thost_form::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    // Each showing starts in the game's name, all of it selected, so typing
+    // replaces it and Space never toggles a check box unseen.
+    gamename->setFocus(Qt::OtherFocusReason);
+    gamename->selectAll();
 }

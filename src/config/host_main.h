@@ -21,4 +21,7 @@ public:
     QCheckBox* inviteonly = nullptr;
     class QPushButton* ok_butt = nullptr;
     class QPushButton* cancel_butt = nullptr;
+
+protected:
+    void showEvent(QShowEvent* e) override;
 };

@@ -35,6 +35,8 @@ Tmsg_form::Tmsg_form(QWidget* owner) : QDialog(owner)
     msgbox = new QPlainTextEdit(this);
     msgbox->setObjectName("msgbox");
     msgbox->setGeometry(8, 50, 369, 94);
+    msgbox->setTabChangesFocus(true);
+    msgbox->installEventFilter(this);
     connect(msgbox, &QPlainTextEdit::textChanged, this, [this] {
         // Text beyond the limit cannot be typed or pasted in.
         const QString text = msgbox->toPlainText();
@@ -93,4 +95,18 @@ void Tmsg_form::keyPressEvent(QKeyEvent* e)
         return;
     }
     QDialog::keyPressEvent(e);
+}
+
+bool Tmsg_form::eventFilter(QObject* watched, QEvent* e)
+{
+    // In the message, Enter starts a new line and Ctrl+Enter sends (or, for
+    // a received message, closes).
+    if (watched == msgbox && e->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & Qt::ControlModifier)) {
+            rbutton->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
 }

@@ -29,6 +29,7 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     int lbuttonResult_ = QDialog::Rejected;

@@ -56,10 +56,13 @@ void Tscconfig_form::BuildControls()
 {
     Tconfig_form::BuildControls();
     // A shorter dialog: only the "General" page, with About kept at the bottom.
-    setFixedSize(418, 161);
-    pages->setGeometry(2, 0, 331, 161);
-    buttonpanel->setGeometry(418 - 83, 0, 83, 161);
-    about_butt->move(4, 161 - 33);
+    // Taller than the design by the rows of the nickname's warning and the
+    // server, and with room for the wider fonts of this system.
+    constexpr int height = 161 + 52 + 20;
+    setFixedSize(418, height);
+    pages->setGeometry(2, 0, 331, height);
+    buttonpanel->setGeometry(418 - 83, 0, 83, height);
+    about_butt->move(4, height - 33);
     for (int i = pages->count() - 1; i >= 1; --i)
         pages->setTabVisible(i, false);
 
@@ -70,11 +73,17 @@ void Tscconfig_form::BuildControls()
     program_dir_browse->move(256, 4);
     dirfind_butt->move(284, 4);
     nicklab->move(6, 31);
-    nick->setGeometry(66, 28, 74, 21);
-    speedlab->move(146, 31);
-    speedbox->setGeometry(238, 28, 84, 21);
+    nick->setGeometry(66, 28, 134, 21);
+    speedlab->move(206, 31);
+    speedbox->setGeometry(206, 50, 116, 21);
+    nickwarn->move(66, 52);
+    nickwarn->setFixedWidth(136);
+    nickwarn->setWordWrap(true);
+    serverlab->move(6, 79);
+    server->setGeometry(66, 76, 256, 21);
+    use_taskbar->move(use_taskbar->x(), 300);
 
-    demobox->setGeometry(4, 48, 313, 81);
+    demobox->setGeometry(4, 100, 313, 81);
     realnamelab->hide();
     realname->hide();
     emaillab->move(8, 18);
@@ -84,7 +93,16 @@ void Tscconfig_form::BuildControls()
     ziplab->move(234, 18);
     zip->setGeometry(234, 32, 70, 21);
     notify_box->move(8, 57);
+    // The notification and log choices come to this page, the only one shown.
+    desktopnotify->setParent(generalpage);
+    desktopnotify->setText("Desktop notifications");
+    desktopnotify->adjustSize();
+    desktopnotify->move(8, 184);
+    desktopnotify->show();
+    chatlogs->setParent(generalpage);
+    chatlogs->move(170, 184);
+    chatlogs->show();
 
     // Still there, and still stored, but below the visible area.
-    interfacestyle->move(interfacestyle->x(), 200);
+    interfacestyle->move(interfacestyle->x(), 400);
 }

@@ -7,7 +7,6 @@ int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
     QApplication::setApplicationName("Quillet Peer");
-    QApplication::setApplicationDisplayName("Quillet Peer");
 
     TStartupWindows windows = CreateStartupWindows();
     windows.lobby->setAttribute(Qt::WA_DeleteOnClose);

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -77,6 +78,10 @@ Tmotd_form::Tmotd_form(QWidget* owner, Tconfig_form* config) : QWidget(owner), c
     setFont(QFont("Arial", 8));
     // Closing the lobby ends the program even while the news is showing.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Escape closes the news, as it does a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     motd_text = new TRichEdit98(this);
     motd_text->setObjectName("motd_text");

@@ -102,3 +102,20 @@ TEST(RunProgramTest, PathWithBlanksStartsTheRightProgram)
     std::string echo = dir.Write("my dir/args.sh", "#!/bin/sh\n[ \"$1\" = \"-service\" ] && [ \"$3\" = \"-host\" ] && exit 5\nexit 6\n", true);
     EXPECT_EQ(RunProgram("", ProgramCommandLine(echo, "-service tcp -host"), 0, true, handle, thread), 5);
 }
+
+TEST(RunProgramTest, AFileThatIsNoProgramSaysWhy)
+{
+    // Neither a Windows program nor executable: the error says what is wrong.
+    TempDir dir;
+    const std::string path = dir.Write("shadow.exe", "not a program");
+    platform::ProcessHandle handle;
+    uint32_t thread;
+    try {
+        RunProgram("", platform::QuoteArgument(path) + " -service tcp -host", 0, false, handle, thread);
+        FAIL() << "no error raised";
+    } catch (const EError& e) {
+        EXPECT_EQ(std::string(e.what()), "Failed to execute program.  Error Code 5\r\n" + path +
+                                             " is not a Windows program, and not a program of this system either (it is "
+                                             "not executable).");
+    }
+}

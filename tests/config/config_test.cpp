@@ -113,6 +113,33 @@ TEST_F(ConfigTest, HostsComeFromTheStoreWhenSet)
     EXPECT_EQ(config->HostValue("nohost"), "");
 }
 
+TEST_F(ConfigTest, TheServerFieldSetsEveryHostAHostOfTheUsersOwnWins)
+{
+    auto config = Make();
+    config->server->setText(" community.example:4100 ");
+    EXPECT_EQ(config->HostValue("lobbyhost"), "community.example:4100");
+    EXPECT_EQ(config->HostValue("motdurl"), "http://community.example:29080/motd.asp?cmd=");
+    EXPECT_EQ(config->HostValue("motdudp"), "community.example:25636");
+    EXPECT_EQ(config->HostValue("webhost"), "http://community.example:29080");
+    EXPECT_EQ(config->HostValue("listhost"), "community.example:28900");
+    // The network's home page (the "P" button, the About box) follows the web host.
+    config->RebaseLinks();
+    EXPECT_EQ(config->linkTable[std::size_t(Tconfig_form::LinkIndex("parlevo"))].url, "http://community.example:29080/");
+    EXPECT_TRUE(config->AboutText().contains("http://community.example:29080/"));
+    // A host set on its own still wins.
+    config->WriteSetting("webhost", "http://web.test");
+    EXPECT_EQ(config->HostValue("webhost"), "http://web.test");
+    config->RebaseLinks();
+    EXPECT_EQ(config->linkTable[std::size_t(Tconfig_form::LinkIndex("parlevo"))].url, "http://web.test/");
+    EXPECT_EQ(config->HostValue("listhost"), "community.example:28900");
+    // Stored with the dialog's other controls, and empty means the build's hosts.
+    config->SaveSettings();
+    auto again = Make();
+    EXPECT_EQ(again->ServerText(), "community.example:4100");
+    again->server->clear();
+    EXPECT_EQ(again->HostValue("lobbyhost"), again->hostDefaults.at("lobbyhost"));
+}
+
 TEST_F(ConfigTest, GameExecutableFoundByFolderOrByExeFile)
 {
     TempDir game;

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -145,4 +146,20 @@ TEST_F(SkinsTest, GetSkinsHereOpensTheSkinsAddress)
     EXPECT_EQ(opened[0].toStdString(), form->linkTable[18].url);
     EXPECT_EQ(form->getskinshere->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_TRUE(form->getskinshere->font().underline());
+}
+
+TEST_F(SkinsTest, TheShippedSkinsLieBesideTheBuiltClient)
+{
+    // The client started from the build tree (./run.sh) finds the skins the
+    // packages ship, and takes the default one's colours.
+    const char* bin = std::getenv("QP_BUILD_BIN");
+    ASSERT_NE(bin, nullptr);
+    for (const char* skin : {"default", "desert", "night"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::string(bin) + "/unrealskins/" + skin + "/skin.ini")) << skin;
+    std::unique_ptr<Tconfig_form> form(new Tscconfig_form(nullptr));
+    form->programFolder = bin;
+    form->FormCreate();
+    form->ListSkins();
+    EXPECT_GE(form->skinpathbox->findText("night"), 0);
+    EXPECT_GE(form->skinpathbox->findText("desert"), 0);
 }

@@ -6,6 +6,7 @@
 #include "config/config_main.h"
 
 #include <QAction>
+#include <QDate>
 #include <QListWidget>
 #include <QLabel>
 #include "lobby/client/splitbar.h"
@@ -17,6 +18,10 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using RowList = std::vector<std::string>;
 
@@ -365,4 +370,199 @@ TEST_F(LobbyTest, LosingTheMasterClosesTheGamePaneAndNothingIsSentMeanwhile)
     EXPECT_EQ(lobby->selfIndex, -1);
     EXPECT_EQ(lobby->players.size(), 1u);
     EXPECT_EQ(dialogs.shown.size(), 1u);
+}
+
+TEST_F(LobbyTest, ActionsStayOffUntilTheLobbyIsJoinedAndGoOffWhenItIsLeft)
+{
+    auto lobbyActions = [&] {
+        return std::vector<QAction*>{lobby->HostGame,        lobby->JoinGame,     lobby->LeaveGame,
+                                     lobby->gamesettings,    lobby->LaunchGame,   lobby->SendPrivMessage,
+                                     lobby->InvitePlayer,    lobby->kickplayer};
+    };
+    auto noneEnabled = [&] {
+        for (QAction* a : lobbyActions())
+            if (a->isEnabled())
+                return false;
+        return lobby->SetConfig->isEnabled();
+    };
+    // Connected, name asked for, not yet named: only Configure.
+    StartLobby();
+    Pump(50);
+    EXPECT_TRUE(noneEnabled());
+    // A refused name is not a way in either.
+    Deliver(LobbyRecord{cmNameTaken, 0, "\\namewanted\\Bob"});
+    DeliverPlayer(TScriptedMaster::Player(3, "Someone"));
+    EXPECT_TRUE(noneEnabled());
+    // Named: the idle-time update takes over.
+    nick = "Bob_";
+    JoinAs(2);
+    Pump(50);
+    EXPECT_TRUE(lobby->HostGame->isEnabled());
+    // The connection goes: the lobby is left, and everything but Configure
+    // is off while the reconnect question is open and after it.
+    bool offWhileAsked = false;
+    dialogs.onShow = [&](const platform::DialogRequest&) {
+        offWhileAsked = noneEnabled();
+        return platform::DialogResult::Yes;
+    };
+    const int connections = master.Connections();
+    master.DropClient();
+    ASSERT_TRUE(WaitUntil([&] { return master.Connections() > connections && master.Count(cmNameWanted) > 0; }));
+    Pump(50);
+    EXPECT_TRUE(offWhileAsked);
+    EXPECT_TRUE(noneEnabled());
+}
+
+TEST_F(LobbyTest, TabInAnInputLineNeverReachesTheWire)
+{
+    StartLobby();
+    JoinAs(1);
+    ClearSent();
+    lobby->activateWindow();
+    lobby->mainline->setFocus();
+    QTest::keyClicks(lobby->mainline, "before");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    // Tab took the focus on (to the list) and left the line as it was.
+    EXPECT_EQ(lobby->mainline->toPlainText(), "before");
+    EXPECT_FALSE(lobby->mainline->hasFocus());
+    QTest::keyClick(lobby->mainline, Qt::Key_Backtab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "before");
+    // A tab that comes in some other way (pasted) goes out as a space, so
+    // the line is not cut at it.
+    lobby->mainline->insertPlainText("\tafter");
+    QTest::keyClick(lobby->mainline, Qt::Key_Return);
+    ASSERT_GE(master.WaitFor(cmChat), 0);
+    auto chats = Sent(cmChat);
+    ASSERT_EQ(chats.size(), 1u);
+    EXPECT_EQ(chats[0].param, "\\chan\\0\\text\\before after");
+}
+
+TEST_F(LobbyTest, ATakenNameIsSaidInTheStatusLines)
+{
+    StartLobby();
+    Deliver(LobbyRecord{cmNameTaken, 0, "\\namewanted\\Bob"});
+    const QTextBlock last = lobby->mainchat->document()->lastBlock();
+    EXPECT_EQ(last.text(), "Your nickname Bob is in use; you are now Bob_.");
+    EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+}
+
+TEST_F(LobbyTest, TabCompletesANicknameAndCyclesThroughTheMatches)
+{
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(2, "Alice"));
+    DeliverPlayer(TScriptedMaster::Player(3, "alan"));
+    DeliverPlayer(TScriptedMaster::Player(4, "Zed"));
+    lobby->activateWindow();
+    lobby->mainline->setFocus();
+    QTest::keyClicks(lobby->mainline, "hi AL");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi Alice");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan");
+    EXPECT_TRUE(lobby->mainline->hasFocus());
+    // Another key ends the round; a word nobody's name starts with lets Tab
+    // move the focus, and the line stays as typed.
+    QTest::keyClicks(lobby->mainline, " qq");
+    QTest::keyClick(lobby->mainline, Qt::Key_Tab);
+    EXPECT_EQ(lobby->mainline->toPlainText(), "hi alan qq");
+    EXPECT_FALSE(lobby->mainline->hasFocus());
+}
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string TodaysLog(const ScopedSettingsHome& home)
+{
+    return home.dir().path() + "/data/quillet-peer/logs/" + QDate::currentDate().toString("yyyy-MM-dd").toStdString() +
+           ".log";
+}
+
+} // namespace
+
+TEST_F(LobbyTest, AnIgnoredPlayerIsNeitherShownNorLoggedAndStaysIgnoredAfterARestart)
+{
+    int messageDialogs = 0;
+    modal = [&](QDialog&) {
+        ++messageDialogs;
+        return int(QDialog::Rejected);
+    };
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(2, "Griefer"));
+    DeliverPlayer(TScriptedMaster::Player(3, "Friend"));
+    DeliverGame(TScriptedMaster::Game(4, 2, "Grief"));
+    DeliverRefresh();
+    // Oneself cannot be ignored; another player can, from the list.
+    ASSERT_TRUE(SelectPlayer(1));
+    lobby->UpdateDisplayUpdate();
+    EXPECT_FALSE(lobby->IgnorePlayer->isEnabled());
+    ASSERT_TRUE(SelectPlayer(2));
+    lobby->UpdateDisplayUpdate();
+    ASSERT_TRUE(lobby->IgnorePlayer->isEnabled());
+    EXPECT_EQ(lobby->IgnorePlayer->text(), "Ignore");
+    lobby->IgnorePlayer->trigger();
+    lobby->UpdateDisplayUpdate();
+    EXPECT_EQ(lobby->IgnorePlayer->text(), "Stop ignoring");
+
+    ClearSent();
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Griefer: spam in public"});
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\1\\color\\0\\text\\Griefer: spam in the game"});
+    Deliver(LobbyRecord{cmPrivMsg, 0, "\\to\\2\\text\\spam in private"});
+    Deliver(LobbyRecord{cmInvite, 0, "\\whoto\\2\\whatto\\4"});
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Friend: hello"});
+    Deliver(LobbyRecord{cmPrivMsg, 0, "\\to\\3\\text\\a word"});
+    EXPECT_FALSE(lobby->mainchat->toPlainText().contains("spam"));
+    EXPECT_FALSE(lobby->subchat->toPlainText().contains("spam"));
+    EXPECT_TRUE(lobby->mainchat->toPlainText().contains("Friend: hello"));
+    EXPECT_EQ(messageDialogs, 1);   // Friend's message only
+    EXPECT_TRUE(dialogs.shown.empty());   // no invitation question
+    EXPECT_TRUE(Sent(cmJoin).empty());
+    EXPECT_TRUE(Sent(cmPrivMsg).empty());   // declined without a word
+    const std::string log = ReadAll(TodaysLog(home));
+    EXPECT_NE(log.find("[public] Friend: hello\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[from Friend] a word\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("spam"), std::string::npos) << log;
+
+    // A new run of the program, under the same name: still ignored.
+    delete lobby;
+    lobby = nullptr;
+    windows = {};
+    StartLobby();
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(5, "Griefer"));
+    EXPECT_TRUE(lobby->Ignores(5));
+    Deliver(LobbyRecord{cmChat, 0, "\\chan\\0\\color\\0\\text\\Griefer: more spam"});
+    EXPECT_FALSE(lobby->mainchat->toPlainText().contains("spam"));
+}
+
+TEST_F(LobbyTest, ALogThatCannotBeWrittenTurnsLoggingOffWithOneStatusLine)
+{
+    // Where the log folder should be there is a file (the tests run as a
+    // user to whom no folder is read-only), so the folder cannot be made.
+    std::filesystem::create_directories(home.dir().path() + "/data/quillet-peer");
+    std::ofstream(home.dir().path() + "/data/quillet-peer/logs") << "in the way";
+    StartLobby();
+    JoinAs(1);
+    // The first line names the user: its mark stays on it, not on the status line.
+    for (const char* line : {"one for Bob", "two", "three"})
+        Deliver(LobbyRecord{cmChat, 0, std::string("\\chan\\0\\color\\0\\text\\Friend: ") + line});
+    const QString shown = lobby->mainchat->toPlainText();
+    EXPECT_EQ(shown.count("Chat logging is off for this session"), 1) << shown.toStdString();
+    for (QTextBlock b = lobby->mainchat->document()->begin(); b.isValid(); b = b.next())
+        if (b.text().startsWith("Chat logging is off")) {
+            EXPECT_EQ(b.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+            EXPECT_NE(b.begin().fragment().charFormat().fontWeight(), QFont::Bold);
+        } else if (b.text() == "Friend: one for Bob") {
+            EXPECT_EQ(b.begin().fragment().charFormat().fontWeight(), QFont::Bold);
+        }
+    EXPECT_TRUE(shown.contains("Friend: three"));
+    EXPECT_FALSE(lobby->chatLog->enabled);
 }

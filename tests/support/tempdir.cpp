@@ -57,6 +57,11 @@ ScopedSettingsHome::ScopedSettingsHome()
     if (old)
         old_ = old;
     setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    const char* data = std::getenv("XDG_DATA_HOME");
+    hadOldData_ = data != nullptr;
+    if (data)
+        oldData_ = data;
+    setenv("XDG_DATA_HOME", (dir_.path() + "/data").c_str(), 1);
 }
 
 ScopedSettingsHome::~ScopedSettingsHome()
@@ -65,6 +70,10 @@ ScopedSettingsHome::~ScopedSettingsHome()
         setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
+    if (hadOldData_)
+        setenv("XDG_DATA_HOME", oldData_.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }
 
 std::string ScopedSettingsHome::storePath() const { return dir_.File("parlevo/hkcu.reg"); }

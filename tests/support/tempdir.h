@@ -40,4 +40,7 @@ private:
     TempDir dir_;
     std::string old_;
     bool hadOld_;
+    // Chat logs and other data go into the same folder.
+    std::string oldData_;
+    bool hadOldData_;
 };

@@ -134,6 +134,11 @@ void Tplb_c::ReceiveInvite(int32_t inviter, int32_t game)
 {
     if (inviter <= 0 || !ValidPlayer(inviter) || game <= 0 || !ValidGame(game))
         return;   // no such player or game
+    if (Ignores(inviter))
+        return;   // declined without a word
+    if (NotificationsOn() && !invitePromptOpen)
+        notifier->Notify("Invitation from " + platform::FromAnsi(players[std::size_t(inviter)].Name()),
+                         TDesktopNotifier::OneLine("to join " + platform::FromAnsi(games[std::size_t(game)].Name())));
     if (invitePromptOpen) {
         SendRecord(LobbyRecord{cmPrivMsg, selfIndex,
                                "\\to\\" + std::to_string(inviter) +
@@ -149,6 +154,53 @@ void Tplb_c::ReceiveInvite(int32_t inviter, int32_t game)
                              games[std::size_t(game)].Name() + "\r\nDo you want to join?";
     if (platform::AskYesNo(this, platform::DialogKind::Information, platform::FromAnsi(text)))
         SendRecord(LobbyRecord{cmJoin, selfIndex, "\\to\\" + std::to_string(game) + "\\invited\\1"});
+}
+
+void Tplb_c::DisableLobbyActions()
+{
+    for (QAction* a : {HostGame, JoinGame, LeaveGame, gamesettings, LaunchGame, SendPrivMessage, InvitePlayer,
+                       kickplayer})
+        if (a)
+            a->setEnabled(false);
+    if (SetConfig)
+        SetConfig->setEnabled(true);
+    if (IgnorePlayer)
+        IgnorePlayer->setEnabled(false);
+}
+
+bool Tplb_c::Ignores(int32_t p) const
+{
+    return p > 0 && ValidPlayer(p) && p != selfIndex && !ignored.Empty() && ignored.Has(players[std::size_t(p)].Name());
+}
+
+void Tplb_c::LoadIgnoreList() { ignored.Load(config->ReadSetting("ignore_" + config->NickText())); }
+
+void Tplb_c::UpdateIgnoreAction()
+{
+    const int row = SelectedRow();
+    const int32_t p = row >= 0 && !RowIsGame(row) ? RowEntry(row) : -1;
+    // Oneself is never offered.
+    const bool other = selfIndex > 0 && p > 0 && p != selfIndex && ValidPlayer(p);
+    IgnorePlayer->setEnabled(other);
+    IgnorePlayer->setText(other && Ignores(p) ? "Stop ignoring" : "Ignore");
+}
+
+void Tplb_c::IgnorePlayerExecute()
+{
+    const int row = SelectedRow();
+    if (row < 0 || RowIsGame(row))
+        return;
+    const int32_t p = RowEntry(row);
+    if (p <= 0 || p == selfIndex || !ValidPlayer(p))
+        return;
+    const std::string name = players[std::size_t(p)].Name();
+    if (ignored.Has(name))
+        ignored.Remove(name);
+    else
+        ignored.Add(name);
+    config->WriteSetting("ignore_" + config->NickText(), ignored.Stored());
+    UpdateIgnoreAction();
+    playerbox->viewport()->update();
 }
 
 void Tplb_c::UpdateDisplayUpdate()
@@ -197,4 +249,5 @@ void Tplb_c::UpdateDisplayUpdate()
                            players[std::size_t(entry)].hostPlayer == selfIndex);
     gamesettings->setEnabled(hosts);
     LaunchGame->setEnabled(hosts || (ValidGame(ownGame) && games[std::size_t(ownGame)].state == 1));
+    UpdateIgnoreAction();
 }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -94,24 +95,101 @@ bool Tplb_c::mainlineKeyDown(QPlainTextEdit* line, int key)
             line->setTextCursor(back);
         }
         const int channel = line == mainline ? 0 : 1;
-        SendRecord(LobbyRecord{cmChat, selfIndex,
-                               "\\chan\\" + std::to_string(channel) + "\\text\\" + platform::ToAnsi(typed)});
+        // A value ends at the first control character: a pasted tab would
+        // cut the line there, so it goes as a space.
+        std::string text = platform::ToAnsi(typed);
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20)
+                c = ' ';
+        SendRecord(LobbyRecord{cmChat, selfIndex, "\\chan\\" + std::to_string(channel) + "\\text\\" + text});
     }
     // The key goes on to the input line, which starts a new line: what was
     // typed stays above as history.
     return true;
 }
 
+void Tplb_c::InputLineTab(QPlainTextEdit* line, bool backwards)
+{
+    QWidget* next = backwards ? line->previousInFocusChain() : line->nextInFocusChain();
+    // Skip what cannot take the focus now (the closed game pane's line, a
+    // disabled button).
+    while (next && next != line &&
+           (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisible() || !next->isEnabled() || !isAncestorOf(next)))
+        next = backwards ? next->previousInFocusChain() : next->nextInFocusChain();
+    if (next && next != line)
+        next->setFocus(backwards ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+}
+
+QStringList Tplb_c::PlayerNames() const
+{
+    QStringList names;
+    for (std::size_t i = 1; i < players.size(); ++i)
+        if (players[i].active)
+            names << platform::FromAnsi(players[i].Name());
+    return names;
+}
+
+bool Tplb_c::MentionsMe(const std::string& line) const
+{
+    const std::string nick = config->NickText();
+    if (nick.empty())
+        return false;
+    // The sender's name, as the master puts it before the line, is not a mention.
+    std::string said = line;
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos) {
+        if (line.compare(0, colon, nick) == 0)
+            return false;   // the user's own line
+        said = line.substr(colon + 2);
+    }
+    return NamesPlayer(platform::FromAnsi(said), platform::FromAnsi(nick));
+}
+
 void Tplb_c::HandleChat(const LobbyRecord& record)
 {
     const int32_t channel = DecimalToIntDef(LookupValue(record.param, "chan"), 0);
     const int32_t colour = DecimalToIntDef(LookupValue(record.param, "color"), 0);
-    AddChatLine(channel == 0 ? mainchat : subchat, LookupValue(record.param, "text"), uint32_t(colour));
+    QTextEdit* pane = channel == 0 ? mainchat : subchat;
+    const std::string text = LookupValue(record.param, "text");
+    if (ignored.IgnoresLine(text))
+        return;   // neither shown nor logged
+    AddChatLine(pane, text, uint32_t(colour));
+    if (MentionsMe(text))
+        MarkMention(pane, channel, text);
+    // Logged after the line is marked: a log that fails adds a line of its own.
+    LogChat(channel == 0 ? "public" : "game", text);
+}
+
+void Tplb_c::MarkMention(QTextEdit* pane, int32_t channel, const std::string& text)
+{
+    // A line naming the user stands out: bold, in the list's text colour
+    // on the window's own colour, readable whatever colour the line had.
+    QTextCursor c(pane->document()->lastBlock());
+    c.select(QTextCursor::BlockUnderCursor);
+    c.movePosition(QTextCursor::StartOfBlock);
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCharFormat mark;
+    mark.setBackground(ColourOf(LobbyColours.windowColour));
+    mark.setForeground(ColourOf(LobbyColours.playerText));
+    mark.setFontWeight(QFont::Bold);
+    c.mergeCharFormat(mark);
+    if (NotificationsOn()) {
+        const std::size_t colon = text.find(": ");
+        const std::string who = colon == std::string::npos ? std::string() : text.substr(0, colon);
+        const std::string said = colon == std::string::npos ? text : text.substr(colon + 2);
+        notifier->Notify(platform::FromAnsi(who.empty() ? "Someone" : who) +
+                             (channel == 0 ? " named you in public chat" : " named you in game chat"),
+                         TDesktopNotifier::OneLine(platform::FromAnsi(said)));
+    }
 }
 
 void Tplb_c::AnimateGamePane(int from, int to)
 {
     midsplit->setFixedHeight(to > from ? 20 : 0);
+    // The closed pane's input line is out of the keyboard's way round.
+    subline->setFocusPolicy(to > from ? Qt::StrongFocus : Qt::NoFocus);
+    if (to <= from && subline->hasFocus())
+        mainline->setFocus();
     while (from != to) {
         int step = (to - from) / 10;
         if (to > from && step < 1)
@@ -146,11 +224,15 @@ void Tplb_c::midsplitPaint(QPainter& painter)
     const QString left = "Public Chat", right = "Game Chat";
     painter.drawText(QRect(3, 3, fm.horizontalAdvance(left) + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop, left);
     const int rightWidth = fm.horizontalAdvance(right);
-    painter.drawText(QRect(w - 30 - rightWidth, 3, rightWidth, fm.height()), Qt::AlignRight | Qt::AlignTop, right);
     // The arrows: up towards the public pane, down towards the game pane.
     const int arrowX = fm.horizontalAdvance(left) + 8;
     painter.drawText(QRect(arrowX, 3, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E7)));
-    painter.drawText(QRect(w - 25, 5, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E9)));
+    // In a narrow window the right-hand caption gives way rather than
+    // printing over the left-hand one.
+    if (w - 30 - rightWidth > arrowX + 16 + 8) {
+        painter.drawText(QRect(w - 30 - rightWidth, 3, rightWidth, fm.height()), Qt::AlignRight | Qt::AlignTop, right);
+        painter.drawText(QRect(w - 25, 5, 16, fm.height()), Qt::AlignLeft | Qt::AlignTop, QString(QChar(0x21E9)));
+    }
 }
 
 void Tplb_c::SendPrivMessageExecute()
@@ -180,12 +262,18 @@ void Tplb_c::SendPrivateMessage(int32_t p)
     QString text = msgForm->msgbox->toPlainText();
     text.replace("\r\n", "~n");
     text.replace("\n", "~n");
+    LogChat("to " + platform::FromAnsi(players[std::size_t(p)].Name()), platform::ToAnsi(text));
     SendRecord(LobbyRecord{cmPrivMsg, selfIndex, "\\to\\" + std::to_string(p) + "\\text\\" + platform::ToAnsi(text)});
 }
 
 void Tplb_c::ShowReceivedMessage(int32_t sender, const std::string& text)
 {
+    if (Ignores(sender))
+        return;   // neither shown nor logged
     const std::string name = ValidPlayer(sender) && sender > 0 ? players[std::size_t(sender)].Name() : std::string();
+    LogChat("from " + platform::FromAnsi(name), text);
+    if (NotificationsOn())
+        notifier->PrivateMessage(platform::FromAnsi(name), platform::FromAnsi(text));
     if (openNotices >= kMaxOpenNotices) {
         AddChatLine(mainchat, "Private message from " + name + ": " + ReplaceAll(text, "~n", " "), kPrivateColour);
         return;
@@ -220,3 +308,14 @@ void Tplb_c::ShowNotice(const std::string& text)
     if (alive)
         --openNotices;
 }
+
+void Tplb_c::LogChat(const QString& channel, const std::string& text)
+{
+    if (!chatLog || !chatLog->enabled || !config->chatlogs->isChecked())
+        return;
+    QString line = platform::FromAnsi(text);
+    line.replace("~n", " | ");
+    chatLog->Append(channel, line);
+}
+
+bool Tplb_c::NotificationsOn() const { return notifier && config->desktopnotify->isChecked(); }

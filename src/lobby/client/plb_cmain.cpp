@@ -7,11 +7,13 @@
 #include "app/shellutil.h"
 #include "text/textfuncs.h"
 #include "config/msg_main.h"
+#include "platform/ansi.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"
 #include "splitbar.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,10 +23,13 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -67,14 +72,13 @@ void SetListColours(QWidget* w, uint32_t back, uint32_t text)
     w->setPalette(pal);
 }
 
-QPixmap DrawLogo(const QString& title, const QString& subtitle)
+QPixmap DrawLogo(QPixmap pix, const QString& title, const QString& subtitle)
 {
-    QPixmap pix(238, 79);
     QPainter p(&pix);
     QLinearGradient g(0, 0, 0, 79);
     g.setColorAt(0, QColor(0x2a, 0x33, 0x30));
     g.setColorAt(1, QColor(0x4a, 0x4e, 0x43));
-    p.fillRect(pix.rect(), g);
+    p.fillRect(QRect(0, 0, 238, 79), g);
     p.setPen(QColor(0xd8, 0xd0, 0xa8));
     QFont big = ArialFont(22, true);
     p.setFont(big);
@@ -85,9 +89,8 @@ QPixmap DrawLogo(const QString& title, const QString& subtitle)
     return pix;
 }
 
-QPixmap DrawNetworkGlyph()
+QPixmap DrawNetworkGlyph(QPixmap pix)
 {
-    QPixmap pix(49, 49);
     pix.fill(Qt::transparent);
     QPainter p(&pix);
     p.setRenderHint(QPainter::Antialiasing);
@@ -95,7 +98,7 @@ QPixmap DrawNetworkGlyph()
     p.setPen(QPen(QColor(0xe0, 0xe0, 0xe0), 2));
     p.drawEllipse(2, 2, 45, 45);
     p.setFont(ArialFont(26, true));
-    p.drawText(pix.rect(), Qt::AlignCenter, "P");
+    p.drawText(QRect(0, 0, 49, 49), Qt::AlignCenter, "P");
     return pix;
 }
 
@@ -113,6 +116,7 @@ void Tplb_c::FormCreate()
     Tplb_form::FormCreate();
     BuildComponents();
     BuildActions();
+    DisableLobbyActions();
     SetBuildLook();
     SetKeyCaptions();
     config = configFormClass(this);
@@ -122,6 +126,11 @@ void Tplb_c::FormCreate()
     receiveBuffer.clear();
     showAll = true;
     msgForm = new Tmsg_form(this);
+    chatLog = std::make_unique<TChatLog>();
+    notifier = new TDesktopNotifier(this);
+    chatLog->OnFailed = [this](const QString& why) {
+        AddChatLine(mainchat, platform::ToAnsi("Chat logging is off for this session: " + why), 255);
+    };
     for (auto& slot : pingSlots)
         slot.player = 0;
     pingCursor = 1;
@@ -152,9 +161,18 @@ void Tplb_c::FormShow()
 
 void Tplb_c::BuildComponents()
 {
-    resize(634, 470);
-    if (QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    // The design's size, but never more than the screen has room for (with
+    // the window manager's frame): at a large scale factor the window opens
+    // smaller than its design and its list and panes scroll.
+    QSize size(634, 470);
+    if (QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        size = size.boundedTo(QSize(area.width() - 16, area.height() - 40));
+        resize(size);
+        move(area.center() - rect().center());
+    } else {
+        resize(size);
+    }
     QFont formFont("Fixedsys");
     formFont.setStyleHint(QFont::TypeWriter);
     formFont.setPixelSize(12);
@@ -164,6 +182,8 @@ void Tplb_c::BuildComponents()
     setPalette(pal);
 
     auto* formLayout = new QHBoxLayout(this);
+    // The window may be made smaller than its parts would like: they scroll.
+    formLayout->setSizeConstraint(QLayout::SetNoConstraint);
     formLayout->setContentsMargins(0, 0, 0, 0);
     formLayout->setSpacing(0);
 
@@ -178,7 +198,7 @@ void Tplb_c::BuildComponents()
     parlevo_butt = Named(new QToolButton(Panel1), "parlevo_butt");
     parlevo_butt->setAutoRaise(true);
     parlevo_butt->setGeometry(176, 16, 57, 57);
-    parlevo_butt->setIcon(DrawNetworkGlyph());
+    parlevo_butt->setIcon(DrawNetworkGlyph(CrispPixmap(49, 49)));
     parlevo_butt->setIconSize(QSize(49, 49));
     connect(parlevo_butt, &QToolButton::clicked, this, [this] { parlevo_buttClick(); });
 
@@ -190,7 +210,10 @@ void Tplb_c::BuildComponents()
     connect(playerbox, &QListWidget::itemDoubleClicked, this, [this] { playerboxDblClick(); });
     connect(playerbox, &QListWidget::itemClicked, this, [this] { playerboxClick(); });
     connect(playerbox, &QListWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { ListMenu->popup(playerbox->viewport()->mapToGlobal(at)); });
+            [this](const QPoint& at) {
+                UpdateIgnoreAction();
+                PlayerMenu->popup(playerbox->viewport()->mapToGlobal(at));
+            });
 
     button_panel = Named(new QWidget(Panel1), "button_panel");
     button_panel->installEventFilter(this);
@@ -269,6 +292,17 @@ void Tplb_c::BuildComponents()
         pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         pane->setLineWrapMode(QTextEdit::WidgetWidth);
     }
+    // A pane scrolled to its end stays there when it is resized, so its
+    // last line stays at the bottom; one scrolled back stays where it is.
+    for (QTextEdit* pane : {mainchat, subchat}) {
+        QScrollBar* bar = pane->verticalScrollBar();
+        auto atEnd = std::make_shared<bool>(true);
+        connect(bar, &QScrollBar::valueChanged, pane, [bar, atEnd](int value) { *atEnd = value >= bar->maximum(); });
+        connect(bar, &QScrollBar::rangeChanged, pane, [bar, atEnd](int, int maximum) {
+            if (*atEnd)
+                bar->setValue(maximum);
+        });
+    }
     // The panes start full of blank lines so the first real lines appear at the bottom.
     mainchat->setPlainText(QString("\n").repeated(60) + QString("  \n").repeated(3) + QString("\n").repeated(40));
     subchat->setPlainText(QString("\n").repeated(40) + QString("  \n").repeated(2) + QString("\n").repeated(30));
@@ -316,6 +350,11 @@ void Tplb_c::BuildActions()
          [this] { kickplayerExecute(); });
     make(SetConfig, "SetConfig", "Configure", "", [this] { SetConfigExecute(); });
     make(ShowAll, "ShowAll", "Show All Players", "", [this] { ShowAllExecute(); });
+    make(IgnorePlayer, "IgnorePlayer", "Ignore", "Hide what the selected player says to you",
+         [this] { IgnorePlayerExecute(); });
+    IgnorePlayer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    IgnorePlayer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    playerbox->addAction(IgnorePlayer);
     ShowAll->setCheckable(true);
     ShowAll->setVisible(false);
     make(UpdateDisplay, "UpdateDisplay", "UpdateDisplay", "", [this] { UpdateDisplayUpdate(); });
@@ -327,7 +366,17 @@ void Tplb_c::BuildActions()
     button_panel->setPalette(buttons);
     UpdateDisplay->setProperty("category", "Idle");
 
-    auto column = [](QWidget* panel, std::initializer_list<QAction*> actions) {
+    // The buttons take the focus from the keyboard (Space or Enter presses
+    // the one with the focus) and show it with a dotted frame; hovering
+    // darkens a button rather than lighting it under its white caption.
+    button_panel->setStyleSheet(
+        "QToolButton { color: white; background: transparent; border: 1px solid transparent; padding: 0px; }"
+        "QToolButton:hover { background: rgba(0, 0, 0, 70); border: 1px solid rgba(255, 255, 255, 90); }"
+        "QToolButton:pressed { background: rgba(0, 0, 0, 120); }"
+        "QToolButton:focus { border: 1px dotted white; }"
+        "QToolButton:disabled { color: #8c9290; }");
+    std::vector<QToolButton*> order;
+    auto column = [&order](QWidget* panel, std::initializer_list<QAction*> actions) {
         int y = 2;
         for (QAction* a : actions) {
             auto* b = new QToolButton(panel);
@@ -335,13 +384,38 @@ void Tplb_c::BuildActions()
             b->setDefaultAction(a);
             b->setAutoRaise(true);
             b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            b->setFocusPolicy(Qt::StrongFocus);
             b->setGeometry(2, y, 113, 20);
             b->setVisible(a->isVisible());
             y += 20;
+            order.push_back(b);
         }
     };
-    column(rbuttonpanel, {HostGame, JoinGame, LeaveGame, gamesettings, LaunchGame});
     column(lbuttonpanel, {SendPrivMessage, InvitePlayer, kickplayer, SetConfig, ShowAll});
+    column(rbuttonpanel, {HostGame, JoinGame, LeaveGame, gamesettings, LaunchGame});
+    for (QToolButton* b : order)
+        b->installEventFilter(this);
+
+    // The keyboard's way round the window: the input lines, the list, the
+    // buttons (left column, then right), the key and the network's button.
+    // The chat panes are read by scrolling and selected with the mouse.
+    subline->setFocusPolicy(Qt::NoFocus);   // until the game pane opens
+    mainchat->setFocusPolicy(Qt::ClickFocus);
+    subchat->setFocusPolicy(Qt::ClickFocus);
+    playerbox->setFocusPolicy(Qt::StrongFocus);
+    helpbutt->setFocusPolicy(Qt::StrongFocus);
+    parlevo_butt->setFocusPolicy(Qt::StrongFocus);
+    QWidget* previous = mainline;
+    for (QWidget* w : std::initializer_list<QWidget*>{subline, playerbox}) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
+    for (QToolButton* b : order) {
+        setTabOrder(previous, b);
+        previous = b;
+    }
+    setTabOrder(previous, helpbutt);
+    setTabOrder(helpbutt, parlevo_butt);
 
     ListMenu = new QMenu(this);
     ListMenu->setObjectName("ListMenu");
@@ -350,12 +424,26 @@ void Tplb_c::BuildActions()
     ListMenu->addSeparator();
     for (QAction* a : {ShowAll, InvitePlayer, kickplayer, SendPrivMessage})
         ListMenu->addAction(a);
+    // What the right button opens: the list's menu and, below it, Ignore.
+    PlayerMenu = new QMenu(this);
+    PlayerMenu->setObjectName("PlayerMenu");
+    PlayerMenu->addActions(ListMenu->actions());
+    PlayerMenu->addSeparator();
+    PlayerMenu->addAction(IgnorePlayer);
 }
 
 void Tplb_c::SetBuildLook()
 {
     setWindowTitle("Quillet ");
-    Image1->setPixmap(DrawLogo("Quillet", "Parlevo lobby"));
+    Image1->setPixmap(DrawLogo(CrispPixmap(238, 79), "Quillet", "Parlevo lobby"));
+}
+
+QPixmap Tplb_c::CrispPixmap(int width, int height)
+{
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pix(QSize(qRound(width * ratio), qRound(height * ratio)));
+    pix.setDevicePixelRatio(ratio);
+    return pix;
 }
 
 void Tplb_c::SetKeyCaption(QLabel* label, const char* caption, QColor colour, bool italic)
@@ -395,7 +483,28 @@ bool Tplb_c::eventFilter(QObject* watched, QEvent* e)
             backpanelResize();
     } else if (e->type() == QEvent::KeyPress && (watched == mainline || watched == subline)) {
         auto* key = static_cast<QKeyEvent*>(e);
+        auto* line = static_cast<QPlainTextEdit*>(watched);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            const bool backwards = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            // Tab after the start of a name completes it; with nothing to
+            // complete it moves the focus on.
+            if (backwards || !completer.Complete(line, PlayerNames())) {
+                completer.Reset();
+                InputLineTab(line, backwards);
+            }
+            return true;
+        }
+        if (key->key() != Qt::Key_Shift)
+            completer.Reset();
         mainlineKeyDown(static_cast<QPlainTextEdit*>(watched), key->key());
+    } else if (e->type() == QEvent::KeyPress && qobject_cast<QToolButton*>(watched)) {
+        // Enter presses a focused lobby button, as Space does.
+        auto* key = static_cast<QKeyEvent*>(e);
+        auto* button = static_cast<QToolButton*>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && button->isEnabled()) {
+            button->click();
+            return true;
+        }
     } else if (e->type() == QEvent::MouseButtonPress && watched == playerbox->viewport()) {
         auto* mouse = static_cast<QMouseEvent*>(e);
         if (mouse->button() == Qt::RightButton) {
@@ -423,12 +532,19 @@ void Tplb_c::LayoutPanel1()
 void Tplb_c::helpbuttClick()
 {
     const int bottom = Panel2->geometry().bottom();
-    if (helpbutt->isChecked())
-        Panel2->resize(145, 100);
-    else
+    if (helpbutt->isChecked()) {
+        // Wide enough for the captions in the font this system has.
+        int width = 145;
+        for (QLabel* l : {Label1, Label2, Label3, Label4, Label5})
+            width = std::max(width, l->x() + l->sizeHint().width() + 6);
+        Panel2->resize(std::min(width, Panel1->width()), 100);
+    } else {
         Panel2->resize(helpbutt->width() + 3, helpbutt->height() + 3);
+    }
     // The panel keeps its bottom-left corner on the list's.
     Panel2->move(Panel2->x(), bottom + 1 - Panel2->height());
+    // What the larger key covered is drawn again.
+    playerbox->viewport()->update();
 }
 
 void Tplb_c::button_panelResize()
@@ -455,7 +571,15 @@ void Tplb_c::parlevo_buttClick()
 
 void Tplb_c::SetConfigExecute()
 {
+    const std::string master = config->HostValue("lobbyhost");
     platform::RunModal(*config);
+    // Another server: the lobby starts again there, and names the user on
+    // connecting.
+    if (config->HostValue("lobbyhost") != master) {
+        ResetLobby();
+        ConnectToMaster();
+        return;
+    }
     RequestName();
 }
 

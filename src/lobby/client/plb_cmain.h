@@ -6,6 +6,10 @@
 #include "config/config_main.h"
 #include "config/skins.h"
 #include "lobby/plb_main.h"
+#include "chatlog.h"
+#include "ignorelist.h"
+#include "nickcomplete.h"
+#include "notifier.h"
 #include "platform/dialogs.h"
 
 #include <QPixmap>
@@ -85,6 +89,9 @@ public:
     void ConnectToMaster();
     void RequestName();
     void ResetLobby();
+    // Every lobby action but Configure off: the state before the lobby is
+    // joined and after it is left. The idle-time update turns them on again.
+    void DisableLobbyActions();
     void TCPConnect(TCustomWSockets* sender, uint32_t socket);
     void TCPData(TCustomWSockets* sender, uint32_t socket);
     void TCPClose(TCustomWSockets* sender, uint32_t socket);
@@ -121,6 +128,34 @@ public:
     void ShowNotice(const std::string& text);
     // Enter in one of the two input lines; true when the key was Enter.
     bool mainlineKeyDown(QPlainTextEdit* line, int key);
+    // Tab or Shift+Tab in an input line: never a character in the line (a
+    // control character would cut the line on the wire); it moves the focus.
+    void InputLineTab(QPlainTextEdit* line, bool backwards);
+    // The names of the players in the lobby, for completion.
+    QStringList PlayerNames() const;
+    // Whether a chat line as relayed ("name: text") names the user, not
+    // counting the user's own lines.
+    bool MentionsMe(const std::string& line) const;
+    TNickCompleter completer;
+
+    // --- ignore list and chat log ------------------------------------------------
+    // The players the user ignores, kept under the user's nickname.
+    TIgnoreList ignored;
+    void LoadIgnoreList();
+    bool Ignores(int32_t p) const;
+    // Ignore or stop ignoring the selected player.
+    void IgnorePlayerExecute();
+    void UpdateIgnoreAction();
+    QAction* IgnorePlayer = nullptr;
+    QMenu* PlayerMenu = nullptr;   // ListMenu with Ignore below it
+    // Appends a line to the day's chat log when logging is on.
+    void LogChat(const QString& channel, const std::string& text);
+    // Marks the pane's last line as naming the user, and tells the desktop.
+    void MarkMention(QTextEdit* pane, int32_t channel, const std::string& text);
+    std::unique_ptr<TChatLog> chatLog;
+    // Desktop notifications while the user is in another window.
+    TDesktopNotifier* notifier = nullptr;
+    bool NotificationsOn() const;
 
     // --- actions --------------------------------------------------------------------
     void HostGameExecute();
@@ -256,6 +291,9 @@ protected:
     // Colour key captions and colours of this build.
     virtual void SetKeyCaptions();
     static void SetKeyCaption(QLabel* label, const char* caption, QColor colour, bool italic = false);
+    // A picture of this logical size at the screen's resolution, so that it
+    // stays crisp when the desktop is scaled; painted in logical pixels.
+    static QPixmap CrispPixmap(int width, int height);
 
 private:
     void OpenPingReply();

@@ -42,6 +42,8 @@ void Tplb_c::ConnectToMaster()
 
 void Tplb_c::RequestName()
 {
+    // The ignore list belongs to the name the user asks for.
+    LoadIgnoreList();
     SendRecord(LobbyRecord{cmNameWanted, selfIndex, "\\namewanted\\" + config->NickText()});
 }
 
@@ -50,6 +52,9 @@ void Tplb_c::ResetLobby()
     ShrinkTables();
     playerbox->clear();
     selfIndex = -1;
+    // Out of the lobby nothing but Configure can be done until the master
+    // names the user again.
+    DisableLobbyActions();
     // The user is in no game now: the game-chat pane closes.
     if (gamePaneOpen) {
         gamePaneOpen = false;
@@ -196,10 +201,13 @@ void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
     case cmPlayer:
         HandlePlayer(record);
         break;
-    case cmNameTaken:
-        config->SetNickText(LookupValue(param, "namewanted") + "_");
+    case cmNameTaken: {
+        const std::string taken = LookupValue(param, "namewanted");
+        config->SetNickText(taken + "_");
+        AddChatLine(mainchat, "Your nickname " + taken + " is in use; you are now " + taken + "_.", kStatusColour);
         RequestName();
         break;
+    }
     case cmGame:
         HandleGame(record);
         break;
@@ -230,6 +238,8 @@ void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
         if (startingGame || JoinedGameRunning())
             break;
         startingGame = true;
+        if (NotificationsOn())
+            notifier->Notify("The game is starting", "Your host has launched the game.");
         struct Done {
             bool& flag;
             ~Done() { flag = false; }

@@ -4,6 +4,8 @@
 
 #include "platform/ansi.h"
 
+#include <algorithm>
+
 #include <QListWidget>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -106,9 +108,13 @@ void Tplb_c::playerboxDrawItem(QPainter& painter, int row, const QRect& rowRect,
     painter.fillRect(QRect(l + 12, top, rect.right() - (l + 12) + 1, h), back);
 
     painter.setFont(ListFont(listCharHeight, false));
-    painter.setPen(highlighted ? highlightText : ColourOf(c.playerText));
-    painter.drawText(QRect(l + 17, top, 4000, defaultRowHeight), Qt::AlignLeft | Qt::AlignTop,
-                     platform::FromAnsi(PlayerRowText(entry)));
+    // An ignored player's name is greyed.
+    painter.setPen(highlighted ? highlightText : Ignores(entry) ? QColor(0x3c, 0x3c, 0x3c) : ColourOf(c.playerText));
+    // A long name ends in an ellipsis before the ping column.
+    const int nameWidth = std::max(0, 170 - 2 - (l + 17));
+    const QString name = painter.fontMetrics().elidedText(platform::FromAnsi(PlayerRowText(entry)), Qt::ElideRight,
+                                                          nameWidth);
+    painter.drawText(QRect(l + 17, top, nameWidth, defaultRowHeight), Qt::AlignLeft | Qt::AlignTop, name);
 
     // The ping column: a separator, then the gauge.
     painter.fillRect(QRect(170, top, 2, h), edge);

@@ -14,14 +14,13 @@ constexpr TLobbyColours kGameColours = {
     0x434E4A, 2, 0xABB0AF, 0x48514F, 0x868E90, 0x000000, 0x868E90, 0x0080FF, 0x868E90, 0x00FFFF,
     0x7C8582, 0x293034, 0x67747B, 0xFFFFFF, 0x5B666B};
 
-QPixmap DrawGameLogo()
+QPixmap DrawGameLogo(QPixmap pix)
 {
-    QPixmap pix(238, 79);
     QPainter p(&pix);
     QLinearGradient g(0, 0, 238, 79);
     g.setColorAt(0, QColor(0x2b, 0x30, 0x2c));
     g.setColorAt(1, QColor(0x55, 0x5b, 0x4a));
-    p.fillRect(pix.rect(), g);
+    p.fillRect(QRect(0, 0, 238, 79), g);
     QFont title("Arial");
     title.setPixelSize(19);
     title.setBold(true);
@@ -52,7 +51,7 @@ void Tscplb_cform::FormCreate()
 void Tscplb_cform::SetBuildLook()
 {
     setWindowTitle("Shadow Company Quillet");
-    Image1->setPixmap(DrawGameLogo());
+    Image1->setPixmap(DrawGameLogo(CrispPixmap(238, 79)));
     parlevo_butt->move(164, 16);
     Panel2->resize(25, 25);
     helpbutt->resize(22, 22);
