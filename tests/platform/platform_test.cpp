@@ -1,4 +1,5 @@
 #include "platform/codepage.h"
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/inifile.h"
 #include "platform/process.h"
@@ -6,6 +7,10 @@
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -108,4 +113,21 @@ TEST(CodePage, Windows1252RoundTrip)
     EXPECT_EQ(platform::Utf8ToCp1252("\xc1\x9c\xe0\x80\xa2"), "\xc1\x9c\xe0\x80\xa2");
     EXPECT_EQ(platform::Utf8ToCp1252("\xf0\x80\x80\x8a"), "\xf0\x80\x80\x8a");
     EXPECT_EQ(platform::Utf8ToCp1252("\xc2\x81\xe0\xa0\x80"), "\x81?");   // the shortest forms still read
+}
+
+TEST(Dialogs, MessageBoxesShowTheirTextAsPlainText)
+{
+    // A player named like markup stays a name: no link, no hidden question.
+    QString format;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        format = box->textFormat() == Qt::PlainText ? "plain" : "other";
+        box->done(QMessageBox::No);
+    });
+    platform::SetDialogs(nullptr);
+    platform::AskYesNo(nullptr, platform::DialogKind::Information,
+                       "<a href=file:/etc>Join</a> has invited you to join <h3>x</h3><!--");
+    EXPECT_EQ(format, "plain");
 }
