@@ -44,6 +44,7 @@ struct TMotdOptions {
     uint32_t maxConnections = 256;           // HTTP connections open at once
     uint32_t idleMs = 10'000;                // time to send a whole HTTP request
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
+    std::string newsKeyFile;                 // the secret key every reply is signed with; empty = unsigned
 };
 
 // The master server list: game servers announce themselves by heartbeat,

@@ -5,6 +5,8 @@
 #include "motd/motd_main.h"
 #include "update/update_main.h"
 
+#include <QPointer>
+
 TStartupWindows::TStartupWindows() = default;
 TStartupWindows::TStartupWindows(TStartupWindows&&) noexcept = default;
 TStartupWindows& TStartupWindows::operator=(TStartupWindows&&) noexcept = default;
@@ -17,6 +19,12 @@ TStartupWindows CreateStartupWindows()
     windows.lobby->FormCreate();
     // The News window sends its request now; the reply is handled whenever it comes.
     windows.motd = std::make_unique<Tmotd_form>(nullptr, windows.lobby->config);
+    // News that could not be verified is told in the lobby's public pane, in red.
+    QPointer<Tscplb_cform> lobby(windows.lobby);
+    windows.motd->OnStatusLine = [lobby](const std::string& text) {
+        if (lobby)
+            lobby->AddChatLine(lobby->mainchat, text, 255);
+    };
     windows.motd->FormCreate();
     windows.update = std::make_unique<Tupdate_form>();
     windows.lobby->hostForm = new Thost_form(windows.lobby, windows.lobby->config);

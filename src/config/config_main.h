@@ -150,6 +150,8 @@ public:
     // "motdudp", "webhost", "listhost"), from the build's CMake cache values.
     std::map<std::string, std::string> hostDefaults;
     std::array<TLinkEntry, 19> linkDefaults;
+    // The community's public news key, Base64 (CMake cache value QP_NEWS_KEY).
+    std::string newsKeyDefault;
 
     // --- values derived from the store ---------------------------------------
     std::string installationCode;
@@ -166,6 +168,11 @@ public:
     // "motdudp" and "listhost" are host or host:port, "motdurl" a request
     // prefix ending in "cmd=", "webhost" the base address of the web server.
     std::string HostValue(const std::string& name) const;
+
+    // The key the news must be signed with: the program value "newskey"
+    // (the player's or the installer's, never the news's), else the build's
+    // default. Empty: the news is taken unsigned, within the allow-list.
+    std::string NewsKey() const;
 
     // Index of a named link-table entry, -1 when the name is unknown.
     static int LinkIndex(const std::string& name);
