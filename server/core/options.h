@@ -71,6 +71,7 @@ struct TServerOptions {
     TListLimits list;
     std::string configFile;                  // --config: options read from this file first
     bool help = false;
+    std::string makeNewsKey;                 // --make-news-key FILE: write a new key there and stop
 };
 
 // Parses argv. Throws std::invalid_argument with a message for the user.
