@@ -99,6 +99,8 @@ std::string UsageText()
            "  --motd-udp-port N        datagram port, 0 for any free port (default " + std::to_string(m.udpPort) + ")\n"
            "  --motd-file FILE         the news: header lines name=value, a line MOTD, then the message\n"
            "                           (plain text or RTF); read again when it changes (default: no news)\n"
+           "  --news-key FILE          sign every news reply with the secret key in FILE (mode 0600)\n"
+           "  --make-news-key FILE     write a new news key to FILE, print its public key and stop\n"
            "  --min-version NNNNNN     versions below it are told they expired (default: none)\n"
            "  --latest-version NNNNNN  versions below it that ask to be told get the file's update lines\n"
            "                           (updatever, updatedesc, dlcount, dlN, ...) (default: nobody)\n"
@@ -194,6 +196,10 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             o.motd.udpPort = int(ReadCount(a, value(), 0, 65535));
         else if (a == "--motd-file")
             o.motd.file = value();
+        else if (a == "--news-key")
+            o.motd.newsKeyFile = value();
+        else if (a == "--make-news-key")
+            o.makeNewsKey = value();
         else if (a == "--min-version")
             o.motd.minVersion = ReadVersion(a, value());
         else if (a == "--latest-version")
