@@ -3,7 +3,7 @@
 #pragma once
 
 #include "log.h"
-#include "motdhttp.h"
+#include "httplistener.h"
 #include "motdmaster.h"
 #include "motdudp.h"
 #include "newsfile.h"
@@ -42,7 +42,7 @@ private:
     std::chrono::steady_clock::time_point epoch_;
     TNewsFile news_;
     TMotdMaster master_;
-    TMotdHttpServer http_;
+    THttpListener http_;
     TMotdUdpServer udp_;
     TPages pages_;
     std::string keyError_;

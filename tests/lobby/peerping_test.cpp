@@ -1,56 +1,14 @@
-// The peer ping on its fixed port 15321 (these tests run one at a time).
-#include "support/lobbyfixture.h"
+// The peer ping: answers, averages and scheduling, with the window listening
+// on a free port (peerping_port_test.cpp has the protocol's own).
+#include "peerpingfixture.h"
 
-#include "platform/ticks.h"
-
-#include <QHostAddress>
 #include <QListWidget>
-#include <QUdpSocket>
 #include <QTimer>
-
-#include "net/WSockets.h"
-
-#include <arpa/inet.h>
-
-class PeerPingTest : public LobbyTest {
-protected:
-    void SetUp() override
-    {
-        LobbyTest::SetUp();
-        ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
-    }
-    void TearDown() override
-    {
-        platform::SetTickOffset(0);
-        LobbyTest::TearDown();
-    }
-    void SendToLobby(const std::string& text)
-    {
-        peer.writeDatagram(text.data(), qint64(text.size()), QHostAddress::LocalHost, 15321);
-    }
-    std::string ReceiveAtPeer(int timeoutMs = 2000)
-    {
-        if (!WaitUntil([&] { return peer.hasPendingDatagrams(); }, timeoutMs))
-            return {};
-        QByteArray data(int(peer.pendingDatagramSize()), '\0');
-        peer.readDatagram(data.data(), data.size());
-        return data.toStdString();
-    }
-    bool PortIsOurs() { return lobby->pingreply->State() == ssListening; }
-    // The slot's requests went to the peer socket: its answers are the ones that count.
-    void PingedThePeer(PingSlot& slot)
-    {
-        slot.toAddress = htonl(INADDR_LOOPBACK);
-        slot.toPort = htons(peer.localPort());
-    }
-
-    QUdpSocket peer;
-};
 
 TEST_F(PeerPingTest, RequestsAreEchoedAndOtherDatagramsDropped)
 {
     StartLobby();
-    ASSERT_TRUE(PortIsOurs()) << "port 15321 is taken by another program";
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     JoinAs(1);
     DeliverPlayer(TScriptedMaster::Player(2, "Near", 0, 0, "127.0.0.1"));
     SendToLobby("\\num\\2\\key\\100\\time\\150");
@@ -65,7 +23,7 @@ TEST_F(PeerPingTest, RequestsAreEchoedAndOtherDatagramsDropped)
 TEST_F(PeerPingTest, AnswersAverageIntoThePlayersPing)
 {
     StartLobby();
-    ASSERT_TRUE(PortIsOurs());
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     JoinAs(1);
     DeliverPlayer(TScriptedMaster::Player(2, "Far", 0, 0, "not-an-address"));
     PingSlot& slot = lobby->pingSlots[1];
@@ -162,6 +120,7 @@ TEST_F(PeerPingTest, TickArithmeticSurvivesTheWrap)
     EXPECT_EQ(lobby->pingSlots[1].player, 3);
 
     // And an answer that crosses the wrap gives a small round trip.
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     lobby->pingSlots[1].key = 99;
     PingedThePeer(lobby->pingSlots[1]);
     const uint32_t sent = platform::GetTickCount() - 30;
@@ -173,7 +132,7 @@ TEST_F(PeerPingTest, TickArithmeticSurvivesTheWrap)
 TEST_F(PeerPingTest, OnlyListedPlayersAreAnsweredWithinABudgetAndOnlyThePingedAddressAnswers)
 {
     StartLobby();
-    ASSERT_TRUE(PortIsOurs());
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     JoinAs(1);
     lobby->pingtimer->stop();
     // The user's own record names another address than the test's peer.

@@ -2,6 +2,7 @@
 
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
+#include "main/updaterlaunch.h"
 #include "motd/motd_main.h"
 #include "update/update_main.h"
 
@@ -19,6 +20,7 @@ TStartupWindows CreateStartupWindows()
     windows.lobby->FormCreate();
     // The News window sends its request now; the reply is handled whenever it comes.
     windows.motd = std::make_unique<Tmotd_form>(nullptr, windows.lobby->config);
+    windows.motd->ShowUpdater = ShowUpdaterModal;
     // News that could not be verified is told in the lobby's public pane, in red.
     QPointer<Tscplb_cform> lobby(windows.lobby);
     windows.motd->OnStatusLine = [lobby](const std::string& text) {
