@@ -138,7 +138,7 @@ std::vector<std::string> ConfigArguments(const std::vector<TConfigEntry>& entrie
     std::vector<std::string> args;
     for (const TConfigEntry& e : entries) {
         const std::string where = "line " + std::to_string(e.line) + ": ";
-        if (e.name == "config" || e.name == "help" || e.name == "h" || e.name == "make-news-key")
+        if (e.name == "config" || e.name == "help" || e.name == "h")
             throw std::invalid_argument(where + "'" + e.name + "' belongs on the command line");
         const std::string option = "--" + e.name;
         if (IsSwitch(option)) {
