@@ -6,6 +6,7 @@
 #include "lobbyserver.h"
 #include "log.h"
 #include "motdservice.h"
+#include "newssign.h"
 #include "options.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -54,6 +56,19 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (!options.makeNewsKey.empty()) {
+        // A new key for signing the news: the secret to the file, the public
+        // key (for the players' clients) to standard output.
+        std::string error;
+        const std::optional<std::string> publicKey = TNewsKey::Make(options.makeNewsKey, error);
+        if (!publicKey) {
+            std::fprintf(stderr, "parlevod: cannot make the news key %s: %s\n", options.makeNewsKey.c_str(),
+                         error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", publicKey->c_str());
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);

@@ -192,6 +192,10 @@ std::vector<TServerOption> MakeTable()
             "the news: header lines name=value, a line MOTD, then the message\n"
             "(plain text or RTF); read again when it changes (default: no news)",
             Text(motd(&M::file))),
+        Row("--news-key", "FILE", "sign every news reply with the secret key in FILE (mode 0600)",
+            Text(motd(&M::newsKeyFile))),
+        Row("--make-news-key", "FILE", "write a new news key to FILE, print its public key and stop",
+            Text(Field(&O::makeNewsKey))),
         Row("--min-version", "NNNNNN", "versions below it are told they expired (default: none)",
             Version(motd(&M::minVersion))),
         Row("--latest-version", "NNNNNN",

@@ -46,6 +46,7 @@ struct TMotdOptions {
     uint32_t maxConnections = 256;           // HTTP connections open at once
     uint32_t idleMs = 10'000;                // time to send a whole HTTP request
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
+    std::string newsKeyFile;                 // the secret key every reply is signed with; empty = unsigned
 };
 
 // The master server list: game servers announce themselves by heartbeat,
@@ -72,6 +73,7 @@ struct TServerOptions {
     TListLimits list;
     std::string configFile;                  // --config: options read from this file first
     bool help = false;
+    std::string makeNewsKey;                 // --make-news-key FILE: write a new key there and stop
 };
 
 // One row of the table of options, from which the usage text, the

@@ -2,6 +2,8 @@
 
 #include "text/textfuncs.h"
 
+#include <ctime>
+
 #include <algorithm>
 
 namespace {
@@ -103,7 +105,14 @@ std::string TMotdMaster::Reply(const TMotdRequest& request, const char* transpor
                                std::size_t limit)
 {
     TMotdVerdict verdict = JudgeRequest(request, limits_.versions);
+    const int64_t signedAt = key_ ? (wallClock ? wallClock() : int64_t(std::time(nullptr))) : 0;
+    if (key_ && limit > 0) {
+        const std::size_t lines = TNewsKey::Overhead(signedAt);
+        limit = limit > lines ? limit - lines : 1;
+    }
     std::string reply = ComposeMotdReply(news_, verdict, limit);
+    if (key_ && !reply.empty())
+        reply = key_->Sign(reply, signedAt);
     log_(std::string("motd ") + transport + " " + address + " product=" + LogSafe(request.product)
          + " version=" + request.version + " code=" + LogSafe(request.code) + (verdict.expired ? " expired" : "")
          + (verdict.update ? " update" : "") + (reply.empty() ? " (no news)" : ""));

@@ -9,8 +9,10 @@
 #include "httpanswer.h"
 #include "log.h"
 #include "motdrules.h"
+#include "newssign.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +32,11 @@ public:
     TMotdMaster(const TMotdMasterLimits& limits, TLog log);
 
     void SetNews(TNews news) { news_ = std::move(news); }
+    // With a key every reply is signed (a datagram's reply is cut so that it
+    // stays within its size with the two lines the signature adds).
+    void SetNewsKey(std::optional<TNewsKey> key) { key_ = std::move(key); }
+    // The clock the signature's time is read from: seconds since 1970.
+    std::function<int64_t()> wallClock;
     const TNews& News() const { return news_; }
 
     THttpAnswer Http(std::string_view method, std::string_view target, const std::string& address);
@@ -54,6 +61,7 @@ private:
     TMotdMasterLimits limits_;
     TLog log_;
     TNews news_;
+    std::optional<TNewsKey> key_;
     std::unordered_map<std::string, TBucket> buckets_;
     // Datagrams left unanswered, told in one log line a minute at most.
     uint64_t notRequests_ = 0;

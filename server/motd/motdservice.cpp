@@ -53,8 +53,27 @@ void TMotdService::Refresh()
         master_.SetNews(news_.News());
 }
 
+bool TMotdService::LoadKey()
+{
+    std::string error;
+    std::optional<TNewsKey> key = TNewsKey::Load(options_.motd.newsKeyFile, error);
+    if (!key) {
+        keyError_ = error;
+        return false;
+    }
+    master_.SetNewsKey(std::move(key));
+    return true;
+}
+
 void TMotdService::Reload()
 {
+    if (!options_.motd.newsKeyFile.empty()) {
+        if (LoadKey())
+            log_("news key " + options_.motd.newsKeyFile + " read again");
+        else
+            log_("cannot read the news key " + options_.motd.newsKeyFile + " again (" + keyError_
+                 + "); the last key stays in force");
+    }
     if (options_.motd.file.empty()) {
         log_("no news file to read again");
         return;
@@ -66,6 +85,8 @@ void TMotdService::Reload()
 void TMotdService::Start()
 {
     const TMotdOptions& o = options_.motd;
+    if (!o.newsKeyFile.empty() && !LoadKey())
+        throw std::runtime_error("cannot use the news key " + o.newsKeyFile + ": " + keyError_);
     std::string error;
     if (!news_.Load(error))
         throw std::runtime_error("cannot read the news file " + o.file + ": " + error);

@@ -34,6 +34,8 @@ public:
 private:
     uint64_t Now() const;
     void Refresh();
+    // Reads the news key file into the rules; false with keyError_ set when it cannot.
+    bool LoadKey();
 
     TServerOptions options_;
     TLog log_;
@@ -43,4 +45,5 @@ private:
     THttpListener http_;
     TMotdUdpServer udp_;
     TPages pages_;
+    std::string keyError_;
 };

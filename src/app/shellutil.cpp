@@ -36,6 +36,19 @@ void OpenBrowser(const std::string& address)
     for (char& c : changed)
         if (c == ' ')
             c = '+';
+    // Addresses come from the news and the settings: only web pages are
+    // opened, never a file, a program or another scheme's handler.
+    std::string scheme;
+    const std::size_t colon = changed.find("://");
+    if (colon != std::string::npos)
+        for (char c : changed.substr(0, colon))
+            scheme += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (scheme != "http" && scheme != "https") {
+        platform::ShowMessage(nullptr, platform::DialogKind::Error,
+                              platform::FromAnsi("Only web addresses (http:// or https://) are opened, not: " + changed),
+                              "Error");
+        return;
+    }
     if (!platform::ShellOpen(platform::FromAnsi(changed)))
         platform::ShowMessage(nullptr, platform::DialogKind::Plain,
                               platform::FromAnsi("Unable to launch web browser - " + changed), "Error");

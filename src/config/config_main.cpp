@@ -86,6 +86,7 @@ void Tconfig_form::SetProfileDefaults()
     // The build's hosts (CMake cache values QP_LOBBY_HOST ... QP_LIST_HOST).
     hostDefaults = {{"lobbyhost", QP_LOBBY_HOST}, {"motdurl", QP_MOTD_URL}, {"motdudp", QP_MOTD_UDP},
                     {"webhost", QP_WEB_HOST}, {"listhost", QP_LIST_HOST}};
+    newsKeyDefault = QP_NEWS_KEY;
     motdHost = HostOf(hostDefaults["motdudp"]);
     motdPort = PortOf(hostDefaults["motdudp"], "25636");
     motdUrlPrefix = hostDefaults["motdurl"];
@@ -230,6 +231,12 @@ bool Tconfig_form::GameExecutableFound() const
 }
 
 std::string Tconfig_form::DialogSettingsKey() const { return dialogKey + "\\config"; }
+
+std::string Tconfig_form::NewsKey() const
+{
+    std::string key = ReadSetting("newskey");
+    return key.empty() ? newsKeyDefault : key;
+}
 
 std::string Tconfig_form::HostValue(const std::string& name) const
 {

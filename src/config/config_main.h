@@ -153,6 +153,8 @@ public:
     // "motdudp", "webhost", "listhost"), from the build's CMake cache values.
     std::map<std::string, std::string> hostDefaults;
     std::array<TLinkEntry, 19> linkDefaults;
+    // The community's public news key, Base64 (CMake cache value QP_NEWS_KEY).
+    std::string newsKeyDefault;
 
     // --- values derived from the store ---------------------------------------
     std::string installationCode;
@@ -177,6 +179,11 @@ public:
     // Points the link-table entries that still hold the build's web address
     // at the web host in force ("webhost", or the server's).
     void RebaseLinks();
+
+    // The key the news must be signed with: the program value "newskey"
+    // (the player's or the installer's, never the news's), else the build's
+    // default. Empty: the news is taken unsigned, within the allow-list.
+    std::string NewsKey() const;
 
     // Index of a named link-table entry, -1 when the name is unknown.
     static int LinkIndex(const std::string& name);

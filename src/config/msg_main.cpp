@@ -30,6 +30,7 @@ Tmsg_form::Tmsg_form(QWidget* owner) : QDialog(owner)
     tobox->setGeometry(8, 4, 369, 40);
     tolabel = new QLabel(tobox);
     tolabel->setObjectName("tolabel");
+    tolabel->setTextFormat(Qt::PlainText);   // a player's name, as the network gave it
     tolabel->setGeometry(10, 16, 349, 18);
 
     msgbox = new QPlainTextEdit(this);

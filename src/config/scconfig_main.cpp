@@ -43,8 +43,36 @@ void Tscconfig_form::SetProfileDefaults()
     linkDefaults[18].url = web + "/skins";
 }
 
+bool IsDottedIPv4(std::string_view text)
+{
+    int parts = 0;
+    std::size_t at = 0;
+    while (parts < 4) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+            value = value * 10 + (text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+        ++parts;
+        if (parts < 4) {
+            if (at >= text.size() || text[at] != '.')
+                return false;
+            ++at;
+        }
+    }
+    return at == text.size();
+}
+
 bool Tscconfig_form::BuildLaunchArguments(const TGameServer& server)
 {
+    // The address is one argument, never more: anything but a dotted
+    // address (blanks, quotes, more switches) starts nothing.
+    if (!server.Address.empty() && !IsDottedIPv4(server.Address))
+        return false;
     if (!server.Address.empty())
         launchArguments = "-service tcp -ip " + server.Address;
     else

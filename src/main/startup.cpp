@@ -6,6 +6,8 @@
 #include "motd/motd_main.h"
 #include "update/update_main.h"
 
+#include <QPointer>
+
 TStartupWindows::TStartupWindows() = default;
 TStartupWindows::TStartupWindows(TStartupWindows&&) noexcept = default;
 TStartupWindows& TStartupWindows::operator=(TStartupWindows&&) noexcept = default;
@@ -19,6 +21,12 @@ TStartupWindows CreateStartupWindows()
     // The News window sends its request now; the reply is handled whenever it comes.
     windows.motd = std::make_unique<Tmotd_form>(nullptr, windows.lobby->config);
     windows.motd->ShowUpdater = ShowUpdaterModal;
+    // News that could not be verified is told in the lobby's public pane, in red.
+    QPointer<Tscplb_cform> lobby(windows.lobby);
+    windows.motd->OnStatusLine = [lobby](const std::string& text) {
+        if (lobby)
+            lobby->AddChatLine(lobby->mainchat, text, 255);
+    };
     windows.motd->FormCreate();
     windows.update = std::make_unique<Tupdate_form>();
     windows.lobby->hostForm = new Thost_form(windows.lobby, windows.lobby->config);

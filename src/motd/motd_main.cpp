@@ -7,6 +7,7 @@
 #include "config/skins.h"
 #include "motd/docking.h"
 #include "motd/motdtext.h"
+#include "motd/newsverify.h"
 #include "platform/topmost.h"
 #include "net/HttpProt.h"
 #include "platform/ansi.h"
@@ -24,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <charconv>
+#include <ctime>
 
 namespace {
 
@@ -58,6 +61,15 @@ protected:
 private:
     qint64 limit_;
 };
+
+const char* const kUnverifiedNews = "The news could not be verified and was ignored.";
+
+int64_t SecondsOf(const std::string& text)
+{
+    int64_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
 
 // A message cut at the size bound ends at its last whole line.
 std::string CutAtLineEnd(std::string text)
@@ -153,6 +165,7 @@ void Tmotd_form::RequestMotd()
     if (!config_)
         return;
     const std::string request = MotdRequest();
+    udpAnswered_ = false;
     try {
         if (config_->udpmotdbutt->isChecked()) {
             const std::string service = config_->HostValue("motdudp");
@@ -240,16 +253,38 @@ void Tmotd_form::UDPmotdcliData(TCustomWSockets*, TSocket)
     UDPmotdcli->OnError = [&failed](TCustomWSockets*, int, const std::string&) { failed = true; };
     const std::string reply = UDPmotdcli->ReadText();
     UDPmotdcli->OnError = nullptr;
-    if (!failed)
-        ProcessMotd(reply);
+    // One reply per request: the socket only hears from the service's
+    // address, and whatever comes after the first answer is read and let go,
+    // so a flood of datagrams cannot pile up replies (and prompts).
+    if (failed || udpAnswered_)
+        return;
+    udpAnswered_ = true;
+    ProcessMotd(reply);
 }
 
 // --- reply --------------------------------------------------------------------
 
-void Tmotd_form::ProcessMotd(const std::string& reply)
+void Tmotd_form::ProcessMotd(const std::string& received)
 {
     if (!config_)
         return;
+    // With the community's key, only news signed with it is taken, and none
+    // older than the last taken; anything else leaves no trace but one line
+    // in the lobby. Without a key the signature lines are only left out.
+    std::string_view reply = WithoutSignatureLines(received);
+    signedNews_ = false;
+    const std::string key = config_->NewsKey();
+    if (!key.empty()) {
+        const TNewsVerdict verdict = VerifyNews(received, key, SecondsOf(config_->ReadSetting("newstime")),
+                                                int64_t(std::time(nullptr)));
+        if (verdict.check != TNewsCheck::Verified) {
+            if (OnStatusLine)
+                OnStatusLine(kUnverifiedNews);
+            return;
+        }
+        config_->WriteSetting("newstime", std::to_string(verdict.time));
+        signedNews_ = true;
+    }
     TMotdReply parts = SplitMotdReply(reply);
     motd_headers = std::move(parts.headers);
     const bool expired = parts.expired;
@@ -290,10 +325,25 @@ void Tmotd_form::ApplyMotdHeaders(bool expired)
     const std::vector<std::string> lines(motd_headers.begin(),
                                          motd_headers.begin() + std::ptrdiff_t(std::min(motd_headers.size(), kMaxHeaderLines)));
     const TMotdHeaderSettings headers = MotdHeaderSettings(lines);
-    // One write of the store for them all, however many there are.
+    // One write of the store for them all, however many there are. Signed
+    // news may set any value but the client's own; unsigned news only those
+    // of the allow-list (the update information, the link table, the banner
+    // interval, the distribution code), so it can never move the client to
+    // other hosts. The checksums of a release that came in signed news are
+    // noted for the updater.
     std::vector<std::pair<std::string, std::string>> values;
-    for (const TMotdSetting& setting : headers.settings)
+    std::string verified;
+    for (const TMotdSetting& setting : headers.settings) {
+        if (MotdSettingReserved(setting.name) || (!signedNews_ && !MotdSettingAllowed(setting.name)))
+            continue;
         values.emplace_back(setting.name, setting.value);
+        const std::string lower = LowerCase(setting.name);
+        if (signedNews_ && lower.size() > 6 && lower.compare(lower.size() - 6, 6, "sha256") == 0
+            && !setting.value.empty())
+            verified += LowerCase(setting.value) + ",";
+    }
+    if (signedNews_)
+        values.emplace_back("newssha256", verified);
     config_->WriteSettings(values);
     config_->LoadLinkTable();
     CheckVersion(expired, headers.newVersion);
@@ -309,8 +359,15 @@ bool Tmotd_form::Ask(const std::string& text)
 
 void Tmotd_form::CheckVersion(bool expired, bool newVersion)
 {
-    if (!config_ || (!expired && !newVersion))
+    // Never a prompt inside another: news that comes while one is open
+    // (its message loop runs) is stored but asks nothing.
+    if (!config_ || (!expired && !newVersion) || prompting_)
         return;
+    prompting_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{prompting_};
     if (expired) {
         bool updaterRun = false;
         if (newVersion && Ask(kExpiredUpdaterPrompt)) {

@@ -52,7 +52,7 @@ public:
 
     // Splits the reply, shows the message, writes "motdck" and the header
     // settings and runs the version checks.
-    void ProcessMotd(const std::string& reply);
+    void ProcessMotd(const std::string& received);
     void ApplyMotdHeaders(bool expired);
 
     // The version prompts: an expired build, a new version announced.
@@ -82,6 +82,9 @@ public:
     // The container the window is docked into; null while it floats.
     QWidget* HostDockSite() const;
 
+    // Shows one red status line in the lobby (news that could not be verified).
+    std::function<void(const std::string& text)> OnStatusLine;
+
     // Components.
     TRichEdit98* motd_text = nullptr;
     THttpCli* Httpmotdcli = nullptr;
@@ -102,6 +105,9 @@ private:
     std::unique_ptr<QBuffer> body_;   // the HTTP document while it arrives
     bool stopping_ = false;           // the document passed the bound; its download is being stopped
     bool centred_ = false;
+    bool udpAnswered_ = false;        // the UDP request has had its one reply
+    bool signedNews_ = false;         // the reply being applied verified with the community's key
+    bool prompting_ = false;          // a version prompt (or the updater it opened) is open
 
     void LoadMessage(const std::string& body, bool rtf);
     void ApplyProxies();

@@ -195,6 +195,44 @@ TMotdHeaderSettings MotdHeaderSettings(const std::vector<std::string>& headers)
     return result;
 }
 
+bool MotdSettingAllowed(std::string_view name)
+{
+    const std::string n = LowerCase(name);
+    static const char* const kFixed[] = {"updatever", "updatedesc", "updatesize", "updateurl", "dlcount",
+                                         "updatesha256", "bannerinterval", "distcode"};
+    for (const char* fixed : kFixed)
+        if (n == fixed)
+            return true;
+    // "dl"N, "dl"N"desc", "dl"N"sha256" with N a decimal number.
+    if (n.size() > 2 && n.compare(0, 2, "dl") == 0) {
+        std::size_t end = 2;
+        while (end < n.size() && n[end] >= '0' && n[end] <= '9')
+            ++end;
+        if (end > 2 && end - 2 <= 9) {
+            const std::string_view rest = std::string_view(n).substr(end);
+            if (rest.empty() || rest == "desc" || rest == "sha256")
+                return true;
+        }
+    }
+    static const char* const kEntries[] = {"banner", "company", "parlevo", "help", "download", "scroller",
+                                           "feedback", "skins", "lb1", "lb2", "lb3", "lb4", "lb5"};
+    for (const char* entry : kEntries) {
+        const std::string_view e(entry);
+        if (n.size() > e.size() && n.compare(0, e.size(), e) == 0) {
+            const std::string_view field = std::string_view(n).substr(e.size());
+            if (field == "text" || field == "url" || field == "hint")
+                return true;
+        }
+    }
+    return false;
+}
+
+bool MotdSettingReserved(std::string_view name)
+{
+    const std::string n = LowerCase(name);
+    return n == "code" || n == "motdck" || n == "newskey" || n == "newstime" || n == "newssig" || n == "newssha256";
+}
+
 std::vector<TMotdLink> FindMotdLinks(std::string_view text)
 {
     return FindLinks(text);

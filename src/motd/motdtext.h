@@ -75,6 +75,18 @@ struct TMotdHeaderSettings {
 // aside), so two lines of one name write the first line's value twice.
 TMotdHeaderSettings MotdHeaderSettings(const std::vector<std::string>& headers);
 
+// Whether the news may set the program value `name` on its own (unsigned
+// news): the update information ("updatever", "updatedesc", "updatesize",
+// "updateurl", "dlcount", "dl"N, "dl"N"desc", "dl"N"sha256",
+// "updatesha256"), the link-table fields of the named entries
+// (<entry>"text", "url", "hint"), "bannerinterval" and "distcode". Letter
+// case aside. Everything else, the network's hosts and the client's own
+// values among them, is not the news's to change.
+bool MotdSettingAllowed(std::string_view name);
+
+// The client's own values: never taken from the news, signed or not.
+bool MotdSettingReserved(std::string_view name);
+
 // --- links ------------------------------------------------------------------
 
 struct TMotdLink {

@@ -26,6 +26,9 @@ public:
             buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
         QString caption = r.caption.isEmpty() ? QApplication::applicationName() : r.caption;
         QMessageBox box(icon, caption, r.text, buttons, owner);
+        // Texts carry names, notices and news from the network: shown as they
+        // are, never read as markup.
+        box.setTextFormat(Qt::PlainText);
         if (r.retext)
             *r.retext = [&box](const QString& text) { box.setText(text); };
         const int answer = box.exec();

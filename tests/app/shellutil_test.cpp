@@ -57,6 +57,23 @@ TEST_F(BrowserTest, FailureShowsTheAddressWithBlanksReplaced)
     EXPECT_EQ(dialogs.shown[0].buttons, platform::DialogButtons::Ok);
 }
 
+TEST_F(BrowserTest, OnlyWebAddressesAreOpened)
+{
+    OpenBrowser("file:///etc/passwd");
+    OpenBrowser("FILE:///etc/passwd");
+    OpenBrowser("javascript:alert(1)");
+    OpenBrowser("smb://host/share");
+    OpenBrowser("/etc/passwd");
+    EXPECT_TRUE(opened.isEmpty());
+    ASSERT_EQ(dialogs.shown.size(), 5u);
+    EXPECT_EQ(dialogs.shown[0].text, "Only web addresses (http:// or https://) are opened, not: file:///etc/passwd");
+    dialogs.shown.clear();
+    OpenBrowser("HTTPS://x.test/a");
+    OpenBrowser("http://x.test/b");
+    EXPECT_EQ(opened, QStringList({"HTTPS://x.test/a", "http://x.test/b"}));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST(RunProgramTest, WaitReturnsTheExitCodeAndNoWaitThePid)
 {
     TempDir dir;

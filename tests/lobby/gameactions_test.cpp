@@ -350,3 +350,33 @@ TEST_F(LaunchTest, MissingExecutableIsReportedAndNothingStarts)
     Pump(200);
     EXPECT_FALSE(platform::FileExists(game.File("args")));
 }
+
+TEST_F(LaunchTest, MasterCannotWriteTheCommandLineNorStartAPlayerOutsideAGame)
+{
+    StartLobby();
+    UseFolder(folder + "/");
+    JoinAs(1);
+    // In no game: a start from the master starts nothing.
+    DeliverPlayer(TScriptedMaster::Player(1, "Bob", 0, 0));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    // As a host: its own launch is the Launch action, not the master's start.
+    DeliverPlayer(TScriptedMaster::Player(1, "Bob", 0, 1));
+    DeliverGame(TScriptedMaster::Game(1, 1, "Mine"));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    // As a member of a host whose address carries more switches, or nothing.
+    DeliverGame(TScriptedMaster::Game(1, 3, "One", 4, 0));
+    DeliverPlayer(TScriptedMaster::Player(3, "Host3", 0, 1, "1.2.3.4 -host"));
+    DeliverPlayer(TScriptedMaster::Player(1, "Bob", 3, 0));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    DeliverPlayer(TScriptedMaster::Player(3, "Host3", 0, 1, "\"a\" -x"));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    DeliverPlayer(TScriptedMaster::Player(3, "Host3", 0, 1, ""));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    Pump(300);
+    EXPECT_FALSE(platform::FileExists(game.File("args")));
+    // A dotted address is one argument, and starts the game.
+    DeliverPlayer(TScriptedMaster::Player(3, "Host3", 0, 1, "1.2.3.4"));
+    Deliver(LobbyRecord{cmStart, 0, ""});
+    ASSERT_TRUE(WaitForGame());
+    EXPECT_EQ(ReadFileText(game.File("args")), "-service tcp -ip 1.2.3.4\n");
+}

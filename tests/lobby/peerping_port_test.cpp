@@ -23,6 +23,7 @@ TEST_F(PeerPingTest, ListensAndAnswersOnTheProtocolsPort)
     pingListenPort = "15321";
     StartLobby();
     ASSERT_EQ(LobbyPingPort(), kProtocolPingPort) << "port 15321 was free a moment ago, but the peer ping does not listen on it";
+    JoinAs(1);   // the user, at 127.0.0.1: a player's address is answered
     const std::string request = "\\num\\0\\key\\7\\time\\9";
     peer.writeDatagram(request.data(), qint64(request.size()), QHostAddress::LocalHost, kProtocolPingPort);
     EXPECT_EQ(ReceiveAtPeer(), "\\reply\\\\" + request);

@@ -9,6 +9,8 @@ TEST_F(PeerPingTest, RequestsAreEchoedAndOtherDatagramsDropped)
 {
     StartLobby();
     ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
+    JoinAs(1);
+    DeliverPlayer(TScriptedMaster::Player(2, "Near", 0, 0, "127.0.0.1"));
     SendToLobby("\\num\\2\\key\\100\\time\\150");
     EXPECT_EQ(ReceiveAtPeer(), "\\reply\\\\\\num\\2\\key\\100\\time\\150");
     // Anything without the shape of a ping request gets no answer.
@@ -26,6 +28,7 @@ TEST_F(PeerPingTest, AnswersAverageIntoThePlayersPing)
     DeliverPlayer(TScriptedMaster::Player(2, "Far", 0, 0, "not-an-address"));
     PingSlot& slot = lobby->pingSlots[1];
     slot = PingSlot{4, 0, 2, 4242, 9999};
+    PingedThePeer(slot);
     const int rtts[4] = {40, 60, 50, 50};
     const int expected[4] = {40, 50, 50, 50};
     for (int k = 0; k < 4; ++k) {
@@ -40,6 +43,7 @@ TEST_F(PeerPingTest, AnswersAverageIntoThePlayersPing)
 
     // Answers for another exchange, an unknown slot or a left player change nothing.
     slot = PingSlot{4, 0, 2, 7, 9999};
+    PingedThePeer(slot);
     SendToLobby("\\reply\\\\\\num\\1\\key\\8\\time\\1");
     SendToLobby("\\reply\\\\\\num\\9\\key\\7\\time\\1");
     SendToLobby("\\reply\\\\\\num\\-1\\key\\7\\time\\1");
@@ -118,8 +122,47 @@ TEST_F(PeerPingTest, TickArithmeticSurvivesTheWrap)
     // And an answer that crosses the wrap gives a small round trip.
     ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     lobby->pingSlots[1].key = 99;
+    PingedThePeer(lobby->pingSlots[1]);
     const uint32_t sent = platform::GetTickCount() - 30;
     SendToLobby("\\reply\\\\\\num\\1\\key\\99\\time\\" + std::to_string(sent));
     ASSERT_TRUE(WaitUntil([&] { return lobby->pingSlots[1].received == 1; }));
     EXPECT_LT(lobby->players[3].ping, 40);
+}
+
+TEST_F(PeerPingTest, OnlyListedPlayersAreAnsweredWithinABudgetAndOnlyThePingedAddressAnswers)
+{
+    StartLobby();
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
+    JoinAs(1);
+    lobby->pingtimer->stop();
+    // The user's own record names another address than the test's peer.
+    DeliverPlayer(TScriptedMaster::Player(1, nick, 0, 0, "192.0.2.1"));
+    const std::string request = "\\num\\0\\key\\5\\time\\6";
+    // A source that is no player in the lobby gets nothing back.
+    DeliverPlayer(TScriptedMaster::Player(2, "Far", 0, 0, "192.0.2.7"));
+    SendToLobby(request);
+    EXPECT_EQ(ReceiveAtPeer(300), "");
+
+    // A player is answered, but a flood from its address only up to a bound.
+    DeliverPlayer(TScriptedMaster::Player(3, "Near", 0, 0, "127.0.0.1"));
+    for (int i = 0; i < 200; ++i)
+        SendToLobby(request);
+    int answers = 0;
+    while (!ReceiveAtPeer(300).empty())
+        ++answers;
+    EXPECT_GE(answers, 16);
+    EXPECT_LE(answers, 24);
+
+    // An answer with the right key from another port than the one pinged
+    // sets no round trip.
+    PingSlot& slot = lobby->pingSlots[0];
+    slot = PingSlot{4, 0, 3, 77, 9999};
+    slot.toAddress = htonl(INADDR_LOOPBACK);
+    slot.toPort = htons(uint16_t(peer.localPort() + 1));
+    SendToLobby("\\reply\\\\\\num\\0\\key\\77\\time\\" + std::to_string(platform::GetTickCount()));
+    Pump(200);
+    EXPECT_EQ(slot.received, 0);
+    PingedThePeer(slot);
+    SendToLobby("\\reply\\\\\\num\\0\\key\\77\\time\\" + std::to_string(platform::GetTickCount()));
+    EXPECT_TRUE(WaitUntil([&] { return slot.received == 1; }));
 }

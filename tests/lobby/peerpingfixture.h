@@ -49,6 +49,12 @@ protected:
         return data.toStdString();
     }
     bool PortIsOurs() const { return LobbyPingPort() != 0; }
+    // The slot's requests went to the peer socket: its answers are the ones that count.
+    void PingedThePeer(PingSlot& slot)
+    {
+        slot.toAddress = htonl(INADDR_LOOPBACK);
+        slot.toPort = htons(peer.localPort());
+    }
 
     QUdpSocket peer;
 };

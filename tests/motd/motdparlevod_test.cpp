@@ -4,9 +4,12 @@
 #include "motdfixture.h"
 
 #include "support/parlevodprocess.h"
+#include "support/runprogram.h"
 
 #include <QCheckBox>
 #include <QRadioButton>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -97,4 +100,44 @@ TEST_F(MotdParlevodTest, BuildBelowTheMinimumVersionEnds)
     EXPECT_EQ(dialogs.shown[0].text, "This program has expired. You must download a newer version\r\n"
                                      "Would you like to launch the auto-update program now?");
     EXPECT_EQ(modals.size(), 1u);   // the updater, closed without a download
+}
+
+TEST_F(MotdParlevodTest, NewsSignedByParlevodIsVerifiedOverBothTransports)
+{
+    // The operator makes a key: the secret for parlevod, the public key for the players.
+    const std::string keyFile = files.File("news.key");
+    const std::string parlevod = TParlevodProcess::BinaryPath("parlevod");
+    TRunResult made = RunProgram({parlevod, "--make-news-key", keyFile}, 10000);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_EQ(made.out.size(), 45u) << made.out;
+    const std::string publicKey = made.out.substr(0, 44);
+    struct stat st {};
+    ASSERT_EQ(::stat(keyFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string secret = ReadFileText(keyFile);
+    EXPECT_NE(RunProgram({parlevod, "--make-news-key", keyFile}, 10000).exitCode, 0);
+    EXPECT_EQ(ReadFileText(keyFile), secret);   // never overwritten
+
+    Serve(files.Write("news.txt", "lobbyhost=10.1.2.3\nMOTD\nSigned hello.\n"), {"--news-key", keyFile});
+    platform::RegistryStore::CurrentUser().WriteString("Software\\Parlevo\\quillet\\scompany", "newskey", publicKey);
+    for (bool udp : {false, true}) {
+        SCOPED_TRACE(udp ? "UDP" : "HTTP");
+        platform::RegistryStore::CurrentUser().WriteString("Software\\Parlevo\\quillet\\scompany", "lobbyhost", "");
+        platform::RegistryStore::CurrentUser().WriteString("Software\\Parlevo\\quillet\\scompany", "newstime", "");
+        Start(udp);
+        ASSERT_TRUE(WaitUntil([&] { return form->isVisible(); }, 10000));
+        EXPECT_EQ(Shown(), "Signed hello.");
+        EXPECT_EQ(Setting("lobbyhost"), "10.1.2.3");   // only signed news moves the hosts
+        EXPECT_NE(Setting("newstime"), "");
+    }
+
+    // A key file others may read stops parlevod, naming the file.
+    server.reset();
+    ASSERT_EQ(::chmod(keyFile.c_str(), 0644), 0);
+    try {
+        Serve(files.File("news.txt"), {"--news-key", keyFile});
+        ADD_FAILURE() << "parlevod started with a key file others can read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(keyFile), std::string::npos) << e.what();
+    }
 }

@@ -3,6 +3,12 @@
 #include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
+#include "motd/newsverify.h"
+#include "newssign.h"
+#include "support/tempdir.h"
+
+#include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -211,4 +217,45 @@ TEST(MotdLinks, PositionsInUtf16Text)
     ASSERT_EQ(links.size(), 2u);
     EXPECT_EQ(links[0].length, 8u);
     EXPECT_EQ(links[1].length, 8u);
+}
+
+// --- signed news ----------------------------------------------------------------
+
+TEST(SignedNews, EveryPartIsCoveredAndOlderOrFarFutureNewsIsRefused)
+{
+    TempDir dir;
+    std::string error;
+    const std::string pub = TNewsKey::Make(dir.File("k"), error).value_or("");
+    ASSERT_EQ(pub.size(), 44u) << error;
+    const std::optional<TNewsKey> key = TNewsKey::Load(dir.File("k"), error);
+    ASSERT_TRUE(key) << error;
+    const int64_t now = 1'800'000'000;
+    const std::string reply = key->Sign("updatever=2\r\ndl1=http://a/b.exe\r\nMOTD\r\nThe message\r\n", now);
+
+    const TNewsVerdict ok = VerifyNews(reply, pub, 0, now);
+    ASSERT_EQ(ok.check, TNewsCheck::Verified);
+    EXPECT_EQ(ok.time, now);
+    EXPECT_EQ(WithoutSignatureLines(reply), "updatever=2\r\ndl1=http://a/b.exe\r\nMOTD\r\nThe message\r\n");
+
+    // One byte changed in the signature, the time, a header line, the marker, the message.
+    for (const char* part : {"newssig=", "newstime=", "dl1=", "MOTD\r", "message"}) {
+        std::string bad = reply;
+        const std::size_t at = bad.find(part) + std::string_view(part).size() - 1 + (part[0] == 'n' ? 2 : 0);
+        bad[at] ^= 1;
+        EXPECT_NE(VerifyNews(bad, pub, 0, now).check, TNewsCheck::Verified) << part;
+    }
+    // Unsigned, replayed (older than the last taken), a day ahead, another key.
+    EXPECT_EQ(VerifyNews(WithoutSignatureLines(reply), pub, 0, now).check, TNewsCheck::Unsigned);
+    EXPECT_EQ(VerifyNews(reply, pub, now + 1, now).check, TNewsCheck::Replayed);
+    EXPECT_EQ(VerifyNews(reply, pub, now, now).check, TNewsCheck::Verified);
+    EXPECT_EQ(VerifyNews(key->Sign("MOTD\r\n", now + 86'401), pub, 0, now).check, TNewsCheck::FromFuture);
+    const std::string other = TNewsKey::Make(dir.File("k2"), error).value_or("");
+    EXPECT_EQ(VerifyNews(reply, other, 0, now).check, TNewsCheck::BadSignature);
+    EXPECT_EQ(VerifyNews(reply, "not a key", 0, now).check, TNewsCheck::BadKey);
+
+    // The key file: never overwritten, refused when others may read it.
+    EXPECT_FALSE(TNewsKey::Make(dir.File("k"), error));
+    ASSERT_EQ(::chmod(dir.File("k").c_str(), 0644), 0);
+    EXPECT_FALSE(TNewsKey::Load(dir.File("k"), error));
+    EXPECT_NE(error.find("group or others"), std::string::npos);
 }

@@ -7,6 +7,9 @@
 #include "config/config_main.h"
 #include "motd/docking.h"
 #include "net/HttpProt.h"
+#include "newssign.h"
+#include "platform/eventloop.h"
+#include "support/tempdir.h"
 #include "update/update_main.h"
 
 #include <QCheckBox>
@@ -15,6 +18,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
+
+#include <ctime>
+#include <optional>
 
 namespace {
 
@@ -130,8 +136,8 @@ TEST_F(MotdServiceTest, PlainMessageShowsTheFloatingWindowAndItsLinksOpenThrough
 
 TEST_F(MotdServiceTest, HeaderLinesBecomeSettings)
 {
-    service.ReplyWith("downloadurl=http://dl.example/new\r\nname<x=1\r\nDup=first\r\ndup=second\r\n"
-                      "UpdateVer=9\r\nno setting here\r\nempty=\r\nMOTD\r\nhi");
+    service.ReplyWith("downloadurl=http://dl.example/new\r\nname<x=1\r\nUpdateDesc=first\r\nupdatedesc=second\r\n"
+                      "UpdateVer=9\r\nno setting here\r\nupdatesize=\r\nMOTD\r\nhi");
     Start();
     ASSERT_TRUE(Fetch());
     EXPECT_EQ(form->motd_headers.size(), 7u);
@@ -139,7 +145,7 @@ TEST_F(MotdServiceTest, HeaderLinesBecomeSettings)
     // The link table was read again, so the expiry prompt would offer it.
     EXPECT_EQ(config->linkTable[std::size_t(Tconfig_form::LinkIndex("download"))].url, "http://dl.example/new");
     EXPECT_EQ(Setting("name<x"), "");
-    EXPECT_EQ(Setting("Dup"), "first");   // both lines write the first one's value
+    EXPECT_EQ(Setting("UpdateDesc"), "first");   // both lines write the first one's value
     EXPECT_EQ(Setting("UpdateVer"), "9");
     EXPECT_EQ(Setting("no setting here"), "");
     // "UpdateVer" is not "updatever": nothing is announced.
@@ -177,11 +183,11 @@ TEST_F(MotdServiceTest, EmptyAnswersAndAbsentServices)
     EXPECT_EQ(Setting("motdck"), "");
 
     // An error page is processed all the same, as header lines only.
-    service.httpReply = "HTTP/1.0 404 Not Found\r\n\r\n<html>\r\nkey=value\r\n</html>\r\n";
+    service.httpReply = "HTTP/1.0 404 Not Found\r\n\r\n<html>\r\ndistcode=value\r\n</html>\r\n";
     Start();
     ASSERT_TRUE(Fetch());
     EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(Setting("key"), "value");
+    EXPECT_EQ(Setting("distcode"), "value");
     EXPECT_EQ(Shown(), "");
 
     // An empty datagram is an empty reply: shown, with an empty message.
@@ -215,7 +221,7 @@ TEST_F(MotdServiceTest, OversizedRepliesAreCut)
     // 5,000 header lines: only the first 1,000 become settings.
     std::string headers;
     for (int i = 0; i < 5000; ++i)
-        headers += "k" + std::to_string(i) + "=v\r\n";
+        headers += "dl" + std::to_string(i) + "=v\r\n";
     // A message of 3 MiB: the window shows its first whole lines up to 1 MiB.
     std::string body;
     for (int i = 0; body.size() < (3u << 20); ++i)
@@ -224,8 +230,8 @@ TEST_F(MotdServiceTest, OversizedRepliesAreCut)
     Start();
     ASSERT_TRUE(Fetch());
     EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(Setting("k999"), "v");
-    EXPECT_EQ(Setting("k1000"), "");
+    EXPECT_EQ(Setting("dl999"), "v");
+    EXPECT_EQ(Setting("dl1000"), "");
     const std::string shown = Shown();
     EXPECT_LT(shown.size(), std::size_t(Tmotd_form::kMaxReplyBytes));
     EXPECT_GT(shown.size(), std::size_t(Tmotd_form::kMaxReplyBytes) - headers.size() - 100);
@@ -434,4 +440,128 @@ TEST_F(MotdServiceTest, NewVersionOffersTheUpdaterOnTheSettingsKey)
     EXPECT_EQ(owner, nullptr);
     EXPECT_TRUE(onTop.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(onTop.isVisible());
+}
+
+// --- what the news may change -------------------------------------------------
+
+TEST_F(MotdServiceTest, UnsignedNewsCannotMoveTheHostsNorTouchTheClientsOwnValues)
+{
+    platform::RegistryStore::CurrentUser().WriteString("Software\\Parlevo\\quillet\\scompany", "code", "Mine-Mine-Mine-Mine");
+    service.ReplyWith("lobbyhost=evil.example\r\nmotdurl=http://evil.example/?cmd=\r\nmotdudp=evil.example\r\n"
+                      "webhost=http://evil.example\r\nListHost=evil.example\r\ncode=AAAA-BBBB-CCCC-DDDD\r\n"
+                      "newskey=AAAA\r\nmotdck=1\r\nupdatedesc=Spring\r\ndl2sha256=ab\r\nskinsurl=http://s.example\r\n"
+                      "MOTD\r\nnews");
+    Start();
+    ASSERT_TRUE(Fetch());
+    for (const char* name : {"lobbyhost", "motdurl", "motdudp", "webhost", "listhost", "newskey"})
+        EXPECT_EQ(Setting(name).find("evil"), std::string::npos) << name;
+    EXPECT_EQ(Setting("newskey"), "");
+    EXPECT_EQ(Setting("code"), "Mine-Mine-Mine-Mine");
+    EXPECT_NE(Setting("motdck"), "1");
+    EXPECT_EQ(Setting("updatedesc"), "Spring");
+    EXPECT_EQ(Setting("dl2sha256"), "ab");
+    EXPECT_EQ(Setting("skinsurl"), "http://s.example");
+    EXPECT_EQ(Shown(), "news");
+}
+
+TEST_F(MotdServiceTest, AFloodOfDatagramsIsOneReplyAndOnePrompt)
+{
+    service.udpReply = "updatever=2\r\nMOTD\r\nnews";
+    service.udpRepeats = 500;
+    int prompts = 0;
+    dialogs.onShow = [&](const platform::DialogRequest&) {
+        ++prompts;
+        // The prompt's own loop runs while the rest of the flood arrives.
+        platform::ProcessEventsUntil([] { return false; }, 500);
+        return platform::DialogResult::No;
+    };
+    Start(true);
+    ASSERT_TRUE(WaitUntil([&] { return prompts > 0; }));
+    platform::ProcessEventsUntil([] { return false; }, 500);
+    EXPECT_EQ(prompts, 1);
+}
+
+// --- signed news --------------------------------------------------------------
+
+class SignedNewsTest : public MotdServiceTest {
+protected:
+    void SetUp() override
+    {
+        MotdServiceTest::SetUp();
+        std::string error;
+        const std::string path = keys.File("news.key");
+        publicKey = TNewsKey::Make(path, error).value_or("");
+        ASSERT_EQ(publicKey.size(), 44u) << error;
+        key = TNewsKey::Load(path, error);
+        ASSERT_TRUE(key) << error;
+    }
+    // The window with the community's key set, against the scripted service.
+    void StartWithKey(bool udp = false)
+    {
+        Start(udp, [&](Tconfig_form& c) { c.WriteSetting("newskey", publicKey); });
+        form->OnStatusLine = [this](const std::string& line) { statusLines.push_back(line); };
+    }
+    std::string Signed(const std::string& reply, int64_t at = std::time(nullptr)) { return key->Sign(reply, at); }
+
+    TempDir keys;
+    std::string publicKey;
+    std::optional<TNewsKey> key;
+    std::vector<std::string> statusLines;
+};
+
+TEST_F(SignedNewsTest, WithAKeyOnlySignedNewsIsTakenAndItMayMoveTheHosts)
+{
+    const std::string moved = "lobbyhost=10.9.8.7:4000\r\nwebhost=http://moved.example\r\ncode=AAAA-BBBB-CCCC-DDDD\r\n"
+                              "updatedesc=Signed\r\nMOTD\r\nsigned news";
+    // Unsigned, over HTTP: nothing stored, nothing shown, one red line.
+    service.ReplyWith("lobbyhost=evil.example\r\nupdatever=9\r\nMOTD\r\nunsigned");
+    StartWithKey();
+    ASSERT_TRUE(Fetch());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(Setting("motdck"), "");
+    EXPECT_EQ(Setting("updatever"), "");
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(statusLines, std::vector<std::string>{"The news could not be verified and was ignored."});
+
+    // Signed: every value but the client's own, the hosts among them.
+    statusLines.clear();
+    const std::string code = Setting("code");
+    const int64_t now = std::time(nullptr);
+    service.ReplyWith(Signed(moved, now));
+    StartWithKey();
+    ASSERT_TRUE(Fetch());
+    EXPECT_TRUE(statusLines.empty());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Shown(), "signed news");
+    EXPECT_EQ(Setting("lobbyhost"), "10.9.8.7:4000");
+    EXPECT_EQ(config->HostValue("lobbyhost"), "10.9.8.7:4000");   // where the next start connects
+    EXPECT_EQ(Setting("webhost"), "http://moved.example");
+    EXPECT_EQ(Setting("code"), code);
+    EXPECT_EQ(Setting("newssig"), "");
+    EXPECT_EQ(Setting("newstime"), std::to_string(now));
+
+    // The same news played again later is older than what was taken: dropped.
+    service.udpReply = Signed("lobbyhost=old.example\r\nMOTD\r\nold", now - 60);
+    StartWithKey(true);
+    ASSERT_TRUE(WaitUntil([&] { return !statusLines.empty(); }));
+    EXPECT_EQ(Setting("lobbyhost"), "10.9.8.7:4000");
+
+    // Signed news over UDP is taken too.
+    statusLines.clear();
+    service.udpReply = Signed("updatedesc=By datagram\r\nMOTD\r\nudp", now + 1);
+    form->RequestMotd();
+    ASSERT_TRUE(WaitUntil([&] { return Setting("updatedesc") == "By datagram"; }));
+    EXPECT_TRUE(statusLines.empty());
+}
+
+TEST_F(SignedNewsTest, WithoutAKeySignedNewsKeepsToTheAllowListAndItsLinesAreNoSettings)
+{
+    service.ReplyWith(Signed("lobbyhost=moved.example\r\nupdatedesc=Fine\r\nMOTD\r\nhello"));
+    Start();
+    ASSERT_TRUE(Fetch());
+    EXPECT_EQ(Shown(), "hello");
+    EXPECT_EQ(Setting("updatedesc"), "Fine");
+    EXPECT_EQ(Setting("lobbyhost"), "");
+    EXPECT_EQ(Setting("newssig"), "");
+    EXPECT_EQ(Setting("newstime"), "");
 }

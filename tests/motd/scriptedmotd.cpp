@@ -45,7 +45,7 @@ void TScriptedMotd::ReadDatagrams()
     while (udp_->hasPendingDatagrams()) {
         QNetworkDatagram d = udp_->receiveDatagram();
         datagrams.push_back(d.data().toStdString());
-        if (udpReply)
+        for (int i = 0; udpReply && i < udpRepeats; ++i)
             udp_->writeDatagram(udpReply->data(), qint64(udpReply->size()), d.senderAddress(), d.senderPort());
     }
 }

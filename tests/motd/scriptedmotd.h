@@ -27,6 +27,7 @@ public:
 
     std::string httpReply;
     std::optional<std::string> udpReply;
+    int udpRepeats = 1;                      // datagrams sent back for each one received
     std::vector<std::string> httpRequests;   // request heads
     std::vector<std::string> datagrams;
 

@@ -1,4 +1,5 @@
 #include "platform/codepage.h"
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/inifile.h"
 #include "platform/process.h"
@@ -7,6 +8,10 @@
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -182,4 +187,21 @@ TEST(CommandLine, EnvironmentAndOutputForTheNewProcessAlone)
         usleep(10 * 1000);
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(again.handle.waitable);
+}
+
+TEST(Dialogs, MessageBoxesShowTheirTextAsPlainText)
+{
+    // A player named like markup stays a name: no link, no hidden question.
+    QString format;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        format = box->textFormat() == Qt::PlainText ? "plain" : "other";
+        box->done(QMessageBox::No);
+    });
+    platform::SetDialogs(nullptr);
+    platform::AskYesNo(nullptr, platform::DialogKind::Information,
+                       "<a href=file:/etc>Join</a> has invited you to join <h3>x</h3><!--");
+    EXPECT_EQ(format, "plain");
 }

@@ -6,6 +6,8 @@
 #include "newsfile.h"
 
 #include "motd/motdtext.h"
+#include "motd/newsverify.h"
+#include "newssign.h"
 #include "motd/rtfreader.h"
 #include "options.h"
 #include "support/tempdir.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <filesystem>
 #include <random>
 
@@ -456,4 +459,37 @@ TEST(NewsFile, TheSampleShipsAsRtfNews)
     EXPECT_EQ(doc.paragraphs.at(0).runs.at(0).text, "Welcome to Quillet Peer");
     EXPECT_TRUE(doc.paragraphs.at(0).runs.at(0).format.bold);
     EXPECT_EQ(doc.paragraphs.at(0).align, TRtfAlign::Centre);
+}
+
+TEST(MotdMaster, WithANewsKeyEveryReplyIsSignedAndADatagramStaysWithinItsSize)
+{
+    TempDir dir;
+    std::string error;
+    const std::string pub = TNewsKey::Make(dir.File("news.key"), error).value_or("");
+    ASSERT_EQ(pub.size(), 44u) << error;
+    TMotdMaster master({}, [](const std::string&) {});
+    master.SetNewsKey(TNewsKey::Load(dir.File("news.key"), error));
+    master.wallClock = [] { return int64_t(1'800'000'000); };
+    TNews news;
+    news.headers = {"updatedesc=" + std::string(200, 'd')};
+    for (int i = 0; i < 60; ++i)
+        news.body += "line " + std::to_string(i) + " of a long message\r\n";
+    master.SetNews(news);
+    const std::string request = BuildMotdRequest(Fields("150101"));
+
+    const std::optional<std::string> datagram = master.Datagram(request, "10.0.0.1", 0);
+    ASSERT_TRUE(datagram);
+    EXPECT_LE(datagram->size(), 1400u);
+    EXPECT_GT(datagram->size(), 1300u);
+    EXPECT_EQ(datagram->rfind("newssig=", 0), 0u);
+    TNewsVerdict verdict = VerifyNews(*datagram, pub, 0, 1'800'000'000);
+    EXPECT_EQ(verdict.check, TNewsCheck::Verified);
+    EXPECT_EQ(verdict.time, 1'800'000'000);
+    // The two lines: "newssig=" and 88 characters, "newstime=" and 10 digits, each with CR LF.
+    EXPECT_EQ(TNewsKey::Overhead(1'800'000'000), 119u);
+    EXPECT_EQ(WithoutSignatureLines(*datagram), ComposeMotdReply(news, {}, 1400 - 119));
+
+    const THttpAnswer web = master.Http("GET", "/motd.asp?cmd=" + request, "10.0.0.1");
+    EXPECT_EQ(VerifyNews(web.body, pub, 0, 1'800'000'000).check, TNewsCheck::Verified);
+    EXPECT_EQ(WithoutSignatureLines(web.body), ComposeMotdReply(news, {}));
 }

@@ -5,12 +5,16 @@
 
 #include "app/shellutil.h"
 #include "motd/motdtext.h"
+#include "motd/newsverify.h"
+#include "newssign.h"
 #include "serverlist/serverrecords.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+
+#include <ctime>
 
 #include <filesystem>
 #include <functional>
@@ -147,4 +151,23 @@ TEST(ParlevodHangup, WithoutFilesItOnlySaysSo)
     EXPECT_TRUE(server.WaitForLog("no news file to read again"));
     player->Send(cmChat, "\\chan\\0\\text\\hello");
     EXPECT_TRUE(player->WaitFor(cmChat, 2000).has_value());
+}
+
+TEST(ParlevodHangup, RereadsTheNewsKey)
+{
+    TempDir dir;
+    std::string error;
+    const std::string first = TNewsKey::Make(dir.File("news.key"), error).value_or("");
+    const std::string second = TNewsKey::Make(dir.File("next.key"), error).value_or("");
+    ASSERT_EQ(second.size(), 44u) << error;
+    TParlevodProcess server({"--motd-file", dir.Write("news.txt", "MOTD\nThe news\n"), "--news-key",
+                             dir.File("news.key")});
+    const uint16_t web = server.ServicePort("motd-http");
+    const int64_t now = std::time(nullptr);
+    EXPECT_EQ(VerifyNews(News(web), first, 0, now).check, TNewsCheck::Verified);
+
+    std::filesystem::rename(dir.File("next.key"), dir.File("news.key"));
+    ASSERT_EQ(kill(server.Pid(), SIGHUP), 0);
+    ASSERT_TRUE(server.WaitForLog("read again")) << server.LogText();
+    EXPECT_EQ(VerifyNews(News(web), second, 0, now).check, TNewsCheck::Verified);
 }

@@ -15,6 +15,7 @@
 #include <QPixmap>
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,18 @@ struct PingSlot {
     int32_t player = 0;      // 0: the slot is free
     uint32_t key = 0;        // tick when the exchange started
     int32_t average = 9999;
+    // Where the requests went (IPv4 address and port, network order): only
+    // answers from there count.
+    uint32_t toAddress = 0;
+    uint16_t toPort = 0;
+};
+
+// How many ping requests one address may have answered: a few at once and a
+// few a second, enough for every player behind it, too few to make the port a
+// reflector.
+struct PingBudget {
+    uint32_t tick = 0;       // when the budget was last topped up
+    uint32_t tokens = 0;     // requests it may still have answered, in quarters
 };
 
 class Tplb_c : public Tplb_form {
@@ -177,6 +190,9 @@ public:
     void pingtimerTimer();
     void SchedulePing();
     void pingreplyData(TCustomWSockets* sender, uint32_t socket);
+    // Whether a ping request from this IPv4 address (network order) is
+    // answered: a player's address, within its budget.
+    bool MayAnswerPing(uint32_t address);
 
     // --- frame handlers ---------------------------------------------------------------
     void helpbuttClick();
@@ -200,6 +216,8 @@ public:
     bool gamePaneOpen = false;
     std::array<PingSlot, 4> pingSlots{};
     int32_t pingCursor = 1;
+    // Answering budgets by IPv4 address (network order), for the players' addresses only.
+    std::map<uint32_t, PingBudget> pingBudgets;
     bool showAll = true;
     int32_t maxPlayersLimit = 32;
     int32_t minPlayers = 2;

@@ -233,9 +233,12 @@ void Tplb_c::HandleRecord(const LobbyRecord& record, uint32_t)
         break;
     }
     case cmStart: {
-        // A start repeated while the game is being started, or while the
-        // game this client started for it still runs, starts nothing more.
-        if (startingGame || JoinedGameRunning())
+        // Only a member of a game is started towards its host: a start sent
+        // to a player in no game, or to a host (whose own launch is the
+        // Launch action), starts nothing. A start repeated while the game is
+        // being started, or while the game this client started for it still
+        // runs, starts nothing more.
+        if (!InGame(selfIndex) || IsHost(selfIndex) || startingGame || JoinedGameRunning())
             break;
         startingGame = true;
         if (NotificationsOn())

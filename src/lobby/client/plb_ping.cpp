@@ -8,6 +8,8 @@
 #include "platform/ticks.h"
 
 #include <QListWidget>
+
+#include <algorithm>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -41,6 +43,11 @@ bool LooksLikePingRequest(const std::string& text)
     return IsUnsignedNumber(LookupValue(text, "num")) && IsUnsignedNumber(LookupValue(text, "key")) &&
            IsUnsignedNumber(LookupValue(text, "time"));
 }
+
+// Requests answered per address: 16 at once, then 4 a second (in quarters).
+constexpr uint32_t kBudgetBurst = 16 * 4;
+constexpr uint32_t kBudgetPerSecond = 4 * 4;
+constexpr std::size_t kMaxBudgets = 1024;
 
 } // namespace
 
@@ -98,6 +105,8 @@ void Tplb_c::SchedulePing()
     sockaddr_in to{};
     if (!pingreply || inet_pton(AF_INET, address.c_str(), &parsed) != 1 || !pingreply->ResolveAddress(address, kPingPort, to))
         return;
+    slot->toAddress = to.sin_addr.s_addr;
+    slot->toPort = to.sin_port;
     for (int k = 0; k < kPingsPerExchange; ++k) {
         const std::string request = "\\num\\" + std::to_string(slotNumber) + "\\key\\" + std::to_string(slot->key) +
                                     "\\time\\" + std::to_string(platform::GetTickCount());
@@ -112,7 +121,7 @@ void Tplb_c::pingreplyData(TCustomWSockets*, uint32_t socket)
     if (text.empty())
         return;
     if (text.find(kReplyMark) == std::string::npos) {
-        if (LooksLikePingRequest(text))
+        if (LooksLikePingRequest(text) && MayAnswerPing(from.sin_addr.s_addr))
             pingreply->SendTextTo(socket, kReplyMark + text, from);
         return;
     }
@@ -123,6 +132,9 @@ void Tplb_c::pingreplyData(TCustomWSockets*, uint32_t socket)
     PingSlot& slot = pingSlots[std::size_t(n)];
     const uint32_t key = StrToUIntDef(LookupValue(text, "key"), 0);
     if (key != slot.key || slot.player == 0 || !ValidPlayer(slot.player) || !players[std::size_t(slot.player)].active)
+        return;
+    // Only the address that was pinged answers for it.
+    if (from.sin_addr.s_addr != slot.toAddress || from.sin_port != slot.toPort)
         return;
     const uint32_t now = platform::GetTickCount();
     const uint32_t sent = StrToUIntDef(LookupValue(text, "time"), now);
@@ -135,4 +147,35 @@ void Tplb_c::pingreplyData(TCustomWSockets*, uint32_t socket)
         playerbox->viewport()->update();
         SchedulePing();
     }
+}
+
+bool Tplb_c::MayAnswerPing(uint32_t address)
+{
+    // Only players in the lobby are answered: their addresses are the ones
+    // the master lists.
+    bool listed = false;
+    for (std::size_t i = 1; i < players.size() && !listed; ++i) {
+        in_addr parsed{};
+        listed = players[i].active && inet_pton(AF_INET, players[i].Address().c_str(), &parsed) == 1
+                 && parsed.s_addr == address;
+    }
+    if (!listed)
+        return false;
+    const uint32_t now = platform::GetTickCount();
+    auto found = pingBudgets.find(address);
+    if (found == pingBudgets.end()) {
+        if (pingBudgets.size() >= kMaxBudgets)
+            pingBudgets.clear();
+        found = pingBudgets.emplace(address, PingBudget{now, kBudgetBurst}).first;
+    }
+    PingBudget& budget = found->second;
+    const uint64_t earned = uint64_t(now - budget.tick) * kBudgetPerSecond / 1000;
+    if (earned > 0) {
+        budget.tokens = uint32_t(std::min<uint64_t>(kBudgetBurst, budget.tokens + earned));
+        budget.tick = now;
+    }
+    if (budget.tokens < 4)
+        return false;
+    budget.tokens -= 4;
+    return true;
 }

@@ -78,7 +78,15 @@ std::unique_ptr<TGameServer> Tscplb_cform::JoinedServer() const
     return server;
 }
 
-void Tscplb_cform::JoinRunningGame() { config->RunGame(*JoinedServer()); }
+void Tscplb_cform::JoinRunningGame()
+{
+    // A member's game goes to the host's address; without a usable one
+    // (empty would make it a host of its own) nothing is started.
+    std::unique_ptr<TGameServer> server = JoinedServer();
+    if (!IsDottedIPv4(server->Address))
+        return;
+    config->RunGame(*server);
+}
 
 bool Tscplb_cform::JoinedGameRunning() { return config->GameRunning(*JoinedServer()); }
 
