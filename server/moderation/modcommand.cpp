@@ -49,25 +49,24 @@ bool TBanTarget::Matches(uint32_t address) const
 
 std::optional<uint32_t> ParseIPv4(std::string_view text)
 {
+    // Exactly four decimal parts of one to three digits, each at most 255.
     uint32_t value = 0;
     int parts = 0;
     std::size_t pos = 0;
-    while (parts < 4) {
+    for (;;) {
         std::size_t end = text.find('.', pos);
         std::string_view part = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        if (!AllDigits(part) || part.size() > 3)
-            return std::nullopt;
-        unsigned n = 0;
-        std::from_chars(part.data(), part.data() + part.size(), n);
-        if (n > 255)
+        unsigned n = 256;
+        if (AllDigits(part) && part.size() <= 3)
+            std::from_chars(part.data(), part.data() + part.size(), n);
+        if (n > 255 || ++parts > 4)
             return std::nullopt;
         value = (value << 8) | n;
-        ++parts;
         if (end == std::string_view::npos)
             break;
         pos = end + 1;
     }
-    if (parts != 4 || pos > text.size() || text.find('.', pos) != std::string_view::npos)
+    if (parts != 4)
         return std::nullopt;
     return value;
 }
