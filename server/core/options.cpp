@@ -35,7 +35,22 @@ uint32_t ReadVersion(const std::string& option, const std::string& text)
     return uint32_t(std::stoul(text));
 }
 
+const std::string& NonEmpty(const std::string& option, const std::string& text)
+{
+    if (text.empty())
+        throw std::invalid_argument(option + ": expected a path");
+    return text;
+}
+
 } // namespace
+
+std::string ControlSocketPath(const TServerOptions& o)
+{
+    if (!o.controlSocket.empty())
+        return o.controlSocket;
+    const std::size_t slash = o.stateDb.rfind('/');
+    return (slash == std::string::npos ? std::string() : o.stateDb.substr(0, slash + 1)) + "parlevod.control";
+}
 
 std::string UsageText()
 {
@@ -118,6 +133,11 @@ std::string UsageText()
            + std::to_string(d.list.perAddress) + ")\n"
            "  --list-deadline MS       time a list client has for its whole conversation (default "
            + std::to_string(d.list.sessionDeadlineMs) + ")\n"
+           "Moderation:\n"
+           "  --state-db FILE          the SQLite database of bans, mutes and the moderators' audit log\n"
+           "                           (default " + d.stateDb + " in the folder parlevod starts in)\n"
+           "  --control-socket PATH    the moderators' socket for parlevoctl, made with mode 0660\n"
+           "                           (default parlevod.control beside the database)\n"
            "  --help                   this text\n"
            "\nThe web port also serves the live lobby: / (a page), /lobby.json and /metrics\n"
            "(Prometheus). SIGHUP reads the news file and the game keys again; SIGINT and\n"
@@ -210,6 +230,10 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             o.heartbeatPort = int(ReadCount(a, value(), 0, 65535));
         else if (a == "--game-keys")
             list.gameKeysFile = value();
+        else if (a == "--state-db")
+            o.stateDb = NonEmpty(a, value());
+        else if (a == "--control-socket")
+            o.controlSocket = NonEmpty(a, value());
         else if (a == "--server-expiry")
             list.serverExpirySeconds = ReadCount(a, value(), 1, 86'400 * 7);
         else if (a == "--list-per-address")

@@ -131,7 +131,10 @@ void TLobbyServer::Accept()
         if (!e && remote.address().is_v6() && remote.address().to_v6().is_v4_mapped())
             address = asio::ip::make_address_v4(asio::ip::v4_mapped, remote.address().to_v6()).to_string();
         std::string why;
-        if (e || !master_.Admit(address, Now(), why)) {
+        // A banned address is told so and closed before anything is read.
+        if (!e && addressRefusal_)
+            why = addressRefusal_(address);
+        if (e || !why.empty() || !master_.Admit(address, Now(), why)) {
             Refused(address, e ? e.message() : why);
             if (!e) {
                 socket.non_blocking(true, e);
@@ -545,6 +548,40 @@ void TLobbyServer::Drop(TConnId conn, const std::string& reason)
 {
     // The master has forgotten the connection already.
     Close(conn, reason, false);
+}
+
+void TLobbyServer::Dismiss(TConnId conn, const std::string& reason)
+{
+    // The notice just queued goes now, as far as the socket takes it; then
+    // the connection ends like any other doomed one.
+    TLobbyConnection* c = Find(conn);
+    if (!c || c->closing)
+        return;
+    std::vector<TBatchWriter::TWrite> one{{c->Socket().native_handle(), &c->Output()}};
+    const std::size_t before = c->Output().Bytes();
+    writer_.Write(one);
+    counters_.bytesOut += before - c->Output().Bytes();
+    boost::system::error_code ec;
+    c->Socket().shutdown(tcp::socket::shutdown_send, ec);
+    Doom(*c, reason);
+}
+
+void TLobbyServer::SetGuard(TLobbyGuard guard, std::function<std::string(const std::string&)> addressRefusal)
+{
+    addressRefusal_ = std::move(addressRefusal);
+    master_.SetGuard(std::move(guard));
+}
+
+bool TLobbyServer::Kick(const std::string& name, const std::string& notice, const std::string& reason)
+{
+    now_ = Now();
+    return master_.Dismiss(name, notice, reason);
+}
+
+bool TLobbyServer::Notify(const std::string& name, const std::string& text)
+{
+    now_ = Now();
+    return master_.Notify(name, text);
 }
 
 void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)

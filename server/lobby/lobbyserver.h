@@ -38,6 +38,11 @@ public:
     // Read-only views for the live lobby page and the metrics.
     TLobbySnapshot Snapshot() const { return master_.Snapshot(); }
     const TLobbyCounters& Counters() const { return counters_; }
+    // Moderation: the checks of addresses (before anything is read), names
+    // and mutes; kicks and notices by name (see TLobbyMaster).
+    void SetGuard(TLobbyGuard guard, std::function<std::string(const std::string& address)> addressRefusal);
+    bool Kick(const std::string& name, const std::string& notice, const std::string& reason);
+    bool Notify(const std::string& name, const std::string& text);
     // The writes due together go to the system with one call (see TBatchWriter).
     bool WritesThroughRing() const { return writer_.Ring(); }
 
@@ -52,6 +57,7 @@ private:
     // round, or after a moment when `urgent`.
     void Queued(TLobbyConnection& c, bool urgent);
     void Drop(TConnId conn, const std::string& reason) override;
+    void Dismiss(TConnId conn, const std::string& reason) override;
 
     void Accept();
     void Refused(const std::string& address, const std::string& why);
@@ -101,6 +107,7 @@ private:
     std::vector<std::pair<TLobbyConnection*, std::size_t>> writing_;   // and whose they are, with their bytes before
     std::vector<std::pair<TConnId, std::string>> doomed_;
     LobbyRecord record_;                               // the record being handled, reused
+    std::function<std::string(const std::string&)> addressRefusal_;
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TLobbyCounters counters_;
