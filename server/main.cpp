@@ -100,17 +100,6 @@ int main(int argc, char** argv)
     if (!options.configFile.empty())
         LogLine("options read from " + options.configFile);
 
-    // The moderation state first: a database that cannot be used stops the
-    // server before it takes anyone in.
-    std::unique_ptr<TModerationStore> state;
-    try {
-        state = std::make_unique<TModerationStore>(options.stateDb, [] { return int64_t(std::time(nullptr)); });
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "parlevod: %s\n", e.what());
-        return 1;
-    }
-    LogLine("moderation state in " + options.stateDb);
-
     boost::asio::io_context io(1);
     // Every service, stopped in reverse order of starting when a signal comes.
     std::vector<std::function<void()>> stops;
@@ -137,21 +126,16 @@ int main(int argc, char** argv)
         motd.Reload();
         list.ReloadKeys();
     };
+    std::unique_ptr<TModerationStore> state;
+    std::unique_ptr<TModeration> moderation;
     TModeratedLobbyServer moderated(lobby);
-    TModeration moderation(*state, moderated, LogLine, [&] {
-        LogLine("reading the news file and the game keys again (reload)");
-        reload();
-    });
-    lobby.SetGuard({[&](const std::string& name) { return moderation.NameRefusal(name); },
-                    [&](const std::string& name) { return moderation.Muted(name); }},
-                   [&](const std::string& address) { return moderation.AddressRefusal(address); });
     TControlServer control(
         io, ControlSocketPath(options),
-        [&](const std::string& user, const std::string& line) { return moderation.Execute(user, SplitRequest(line)); },
+        [&](const std::string& user, const std::string& line) { return moderation->Execute(user, SplitRequest(line)); },
         LogLine);
     TLobbyPages pages([&] {
         TServerFigures figures;
-        const TModerationFigures m = moderation.Figures();
+        const TModerationFigures m = moderation->Figures();
         figures.activeBans = m.activeBans;
         figures.activeMutes = m.activeMutes;
         figures.kicks = m.kicks;
@@ -163,8 +147,25 @@ int main(int argc, char** argv)
         return figures;
     });
     motd.SetPages([&pages](std::string_view method, std::string_view target) { return pages.Answer(method, target); });
-    if (!start("message of the day", motd) || !start("lobby master", lobby) || !start("master list", list)
-        || !start("moderation", control))
+    if (!start("message of the day", motd) || !start("lobby master", lobby) || !start("master list", list))
+        return 1;
+    // The moderation state, before the loop runs and so before anyone is
+    // let in: a database that cannot be used stops the server.
+    try {
+        state = std::make_unique<TModerationStore>(options.stateDb, [] { return int64_t(std::time(nullptr)); });
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "parlevod: %s\n", e.what());
+        return 1;
+    }
+    LogLine("moderation state in " + options.stateDb);
+    moderation = std::make_unique<TModeration>(*state, moderated, LogLine, [&] {
+        LogLine("reading the news file and the game keys again (reload)");
+        reload();
+    });
+    lobby.SetGuard({[&](const std::string& name) { return moderation->NameRefusal(name); },
+                    [&](const std::string& name) { return moderation->Muted(name); }},
+                   [&](const std::string& address) { return moderation->AddressRefusal(address); });
+    if (!start("moderation", control))
         return 1;
 
     // Ready for signals before anyone is told the server listens.
