@@ -19,7 +19,8 @@ constexpr TVerbName kVerbs[] = {
 
 constexpr int64_t kTenYears = int64_t(3653) * 86400;
 
-char Lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
+// ASCII only, as the lobby's names are compared: no locale in the way.
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
 
 bool AllDigits(std::string_view s)
 {
