@@ -194,7 +194,6 @@ int main(int argc, char** argv)
     AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
     AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
     AnnounceListening("list", "master list", list.ListEndpoint());
-    std::printf("control %s\n", control.Path().c_str());
     LogLine("moderators' control socket at " + control.Path());
     AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
     LogLine(lobby.WritesThroughRing() ? "lobby writes go through the kernel's submission ring"

@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     std::vector<std::string> words(args.begin() + std::ptrdiff_t(i), args.end());
     std::string error;
     if (!ParseModCommand(words, error)) {
-        std::fprintf(stderr, "parlevoctl: %s\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "parlevoctl: %s (see parlevoctl --help)\n", error.c_str());
         return 2;
     }
     for (const std::string& w : words)

@@ -114,7 +114,8 @@ std::string TModeration::Execute(const std::string& user, const std::vector<std:
     if (!cmd || Changes(cmd->verb)) {
         const std::string target = cmd ? (cmd->verb == TModVerb::Notice ? cmd->to : cmd->target) : "";
         const std::string reason = cmd ? (cmd->verb == TModVerb::Notice ? cmd->text : cmd->reason) : "";
-        log_("moderation: " + user + ": " + verb + (target.empty() ? "" : " " + target) + ": " + out.result);
+        log_("moderation: " + user + ": " + verb + (target.empty() ? "" : " " + target)
+             + (reason.empty() ? "" : " (" + reason + ")") + ": " + out.result);
         try {
             store_.Record({store_.Now(), user, verb, target, reason, out.result});
         } catch (const TStoreError& e) {

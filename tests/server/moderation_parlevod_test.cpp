@@ -181,7 +181,7 @@ TEST(ModerationParlevod, KickMuteAndNoticesReachWhomTheyShould)
     EXPECT_NE(log.out.find("\t" + Me() + "\tkick\tbob\t\trefused: no player named bob is connected\n"),
               std::string::npos)
         << log.out;
-    EXPECT_TRUE(s.server.WaitForLog("moderation: " + Me() + ": kick bob: kicked"));
+    EXPECT_TRUE(s.server.WaitForLog("moderation: " + Me() + ": kick bob (calm down): kicked"));
 }
 
 TEST(ModerationParlevod, TheControlSocketLetsInOnlyItsOwnersAndCutsOffGarbage)

@@ -18,7 +18,7 @@ std::vector<std::string> ParlevodArgs(std::vector<std::string> extraArgs, const 
     for (const std::string& a : extraArgs)
         ownState = ownState && a != "--state-db";
     if (ownState)
-        args.insert(args.end(), {"--state-db", state.File("parlevod.db")});
+        args.insert(args.end(), {"--state-db", state.File("parlevod.db"), "--control-socket", state.File("control")});
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return args;
 }
