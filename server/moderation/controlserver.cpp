@@ -58,7 +58,14 @@ struct TControlServer::TSession : std::enable_shared_from_this<TSession> {
         std::string line(asio::buffers_begin(input.data()), asio::buffers_begin(input.data()) + std::ptrdiff_t(n) - 1);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        Answer(server.handler_(PeerUser(socket.native_handle()), line));
+        std::string reply;
+        try {
+            reply = server.handler_(PeerUser(socket.native_handle()), line);
+        } catch (const std::exception& e) {
+            // One moderator's request never takes the server down.
+            reply = std::string("ERROR ") + e.what() + "\n";
+        }
+        Answer(std::move(reply));
     }
 
     void Answer(std::string text)
