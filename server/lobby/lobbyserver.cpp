@@ -38,6 +38,11 @@ constexpr std::chrono::microseconds kLongestRound(250'000);
 constexpr std::size_t kRoundBacklog = 48;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
+// How long a connection shown the door with a notice (a kick, a ban) stays
+// open after it, so that its client reads the notice before the end; and how
+// many refused newcomers may wait so at once (the rest are closed at once).
+constexpr uint32_t kDismissLingerMs = 1000;
+constexpr std::size_t kMaxLingering = 256;
 
 } // namespace
 
@@ -140,6 +145,17 @@ void TLobbyServer::Accept()
                 socket.non_blocking(true, e);
                 TFrame notice = MakeFrame(cmMessage, "\\message\\" + why);
                 socket.write_some(asio::buffer(*notice), e);   // best effort
+            }
+            if (!e && lingering_ < kMaxLingering) {
+                // Closed a moment after the notice, as Dismiss does.
+                ++lingering_;
+                auto held = std::make_shared<tcp::socket>(std::move(socket));
+                auto linger = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(kDismissLingerMs));
+                linger->async_wait([this, held, linger](const boost::system::error_code&) {
+                    boost::system::error_code ignored;
+                    held->close(ignored);
+                    --lingering_;
+                });
             }
             socket.close(e);
             Accept();
@@ -561,9 +577,15 @@ void TLobbyServer::Dismiss(TConnId conn, const std::string& reason)
     const std::size_t before = c->Output().Bytes();
     writer_.Write(one);
     counters_.bytesOut += before - c->Output().Bytes();
-    boost::system::error_code ec;
-    c->Socket().shutdown(tcp::socket::shutdown_send, ec);
-    Doom(*c, reason);
+    // The end comes a moment later: a client that sees the end of the stream
+    // together with the notice may deal with the end first and never show it.
+    auto linger = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(kDismissLingerMs));
+    linger->async_wait([this, conn, reason, linger](const boost::system::error_code& ec) {
+        if (ec || stopped_)
+            return;
+        if (TLobbyConnection* c = Find(conn))
+            Doom(*c, reason);
+    });
 }
 
 void TLobbyServer::SetGuard(TLobbyGuard guard, std::function<std::string(const std::string&)> addressRefusal)

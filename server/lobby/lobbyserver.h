@@ -108,6 +108,7 @@ private:
     std::vector<std::pair<TConnId, std::string>> doomed_;
     LobbyRecord record_;                               // the record being handled, reused
     std::function<std::string(const std::string&)> addressRefusal_;
+    std::size_t lingering_ = 0;                        // refused sockets closed after a moment
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TLobbyCounters counters_;
