@@ -1,4 +1,4 @@
-#include "motdhttp.h"
+#include "httplistener.h"
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -39,7 +39,7 @@ std::string AddressOf(const tcp::socket& socket)
 
 } // namespace
 
-struct TMotdHttpServer::TShared {
+struct THttpListener::TShared {
     THandler handler;
     TLog log;
     uint32_t maxConnections = 0;
@@ -50,7 +50,7 @@ struct TMotdHttpServer::TShared {
 
 // One connection: requests read and answered one after the other until the
 // client or an answer ends it.
-class TMotdHttpServer::TSession : public std::enable_shared_from_this<TSession> {
+class THttpListener::TSession : public std::enable_shared_from_this<TSession> {
 public:
     TSession(tcp::socket socket, std::string address, std::shared_ptr<TShared> shared)
         : stream_(std::move(socket)), address_(std::move(address)), shared_(std::move(shared))
@@ -184,7 +184,7 @@ private:
     char scratch_[4096];
 };
 
-TMotdHttpServer::TMotdHttpServer(asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
+THttpListener::THttpListener(asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
                                  std::chrono::milliseconds idle)
     : acceptor_(io), acceptRetry_(io), shared_(std::make_shared<TShared>())
 {
@@ -194,12 +194,12 @@ TMotdHttpServer::TMotdHttpServer(asio::io_context& io, THandler handler, TLog lo
     shared_->idle = idle;
 }
 
-TMotdHttpServer::~TMotdHttpServer()
+THttpListener::~THttpListener()
 {
     Stop();
 }
 
-void TMotdHttpServer::Start(const tcp::endpoint& endpoint)
+void THttpListener::Start(const tcp::endpoint& endpoint)
 {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -208,7 +208,7 @@ void TMotdHttpServer::Start(const tcp::endpoint& endpoint)
     Accept();
 }
 
-void TMotdHttpServer::Stop()
+void THttpListener::Stop()
 {
     if (shared_->stopped)
         return;
@@ -220,7 +220,7 @@ void TMotdHttpServer::Stop()
         session->Close();
 }
 
-void TMotdHttpServer::Accept()
+void THttpListener::Accept()
 {
     acceptor_.async_accept([this, shared = shared_](const boost::system::error_code& ec, tcp::socket socket) {
         if (shared->stopped || ec == asio::error::operation_aborted)
@@ -247,7 +247,7 @@ void TMotdHttpServer::Accept()
     });
 }
 
-void TMotdHttpServer::Refuse(tcp::socket& socket, const std::string& address)
+void THttpListener::Refuse(tcp::socket& socket, const std::string& address)
 {
     static const std::string kBusy =
         "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 22\r\n"

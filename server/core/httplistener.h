@@ -1,11 +1,12 @@
-// The web side of the message-of-the-day service: Boost.Beast HTTP/1.x on
-// one port. Each connection must send a whole request header (at most
+// A small web server for parlevod's own pages (the message of the day, the
+// live lobby): Boost.Beast HTTP/1.x on one port, each request answered by a
+// handler with a THttpAnswer. Each connection must send a whole request header (at most
 // 8 KiB) within the idle time; the number of connections open at once is
 // bounded, and one past the bound is told 503 and closed.
 #pragma once
 
+#include "httpanswer.h"
 #include "log.h"
-#include "motdmaster.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
@@ -16,15 +17,15 @@
 #include <memory>
 #include <string>
 
-class TMotdHttpServer {
+class THttpListener {
 public:
     using THandler = std::function<THttpAnswer(std::string_view method, std::string_view target,
                                                const std::string& address)>;
     static constexpr std::size_t kHeaderLimit = 8 * 1024;
 
-    TMotdHttpServer(boost::asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
+    THttpListener(boost::asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
                     std::chrono::milliseconds idle);
-    ~TMotdHttpServer();
+    ~THttpListener();
 
     // Binds and starts accepting. Throws boost::system::system_error.
     void Start(const boost::asio::ip::tcp::endpoint& endpoint);
