@@ -36,7 +36,7 @@ function(qp_gzip source output)
                      DEPENDS ${source} VERBATIM)
   set(_compressed ${_compressed} ${output} PARENT_SCOPE)
 endfunction()
-foreach(page quillet-peer.1 quillet-query.1 parlevod.8)
+foreach(page quillet-peer.1 quillet-query.1 parlevod.8 parlevoctl.8)
   qp_gzip(${QP_PKG_SRC}/man/${page} ${QP_PKG_OUT}/${page}.gz)
 endforeach()
 set(QP_DEB_VERSION ${PROJECT_VERSION}-${QP_PACKAGE_RELEASE})
@@ -83,7 +83,9 @@ install(FILES ${QP_PKG_SRC}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL
 
 install(TARGETS parlevod RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT server)
 install(FILES ${QP_PKG_SRC}/parlevod.service DESTINATION lib/systemd/system COMPONENT server)
-install(FILES ${QP_PKG_OUT}/parlevod.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT server)
+install(TARGETS parlevoctl RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT server)
+install(FILES ${QP_PKG_OUT}/parlevod.8.gz ${QP_PKG_OUT}/parlevoctl.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
+        COMPONENT server)
 install(FILES ${QP_PKG_SRC}/debian/copyright ${QP_PKG_OUT}/parlevod/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/parlevod COMPONENT server)
 install(FILES ${QP_PKG_SRC}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides

@@ -1,10 +1,12 @@
 // parlevod: the Parlevo network's server. One process, one thread, one
 // io_context; each service is a class of its own started on it.
 #include "configfile.h"
+#include "controlserver.h"
 #include "listserver.h"
 #include "lobbypages.h"
 #include "lobbyserver.h"
 #include "log.h"
+#include "moderation.h"
 #include "motdservice.h"
 #include "newssign.h"
 #include "options.h"
@@ -16,7 +18,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -42,6 +46,41 @@ void AnnounceListening(const char* name, const char* what, const Endpoint& endpo
     LogLine(std::string(what) + " listening on " + endpoint.address().to_string() + ":"
             + std::to_string(endpoint.port()));
 }
+
+// The lobby as the moderators' commands see it.
+class TModeratedLobbyServer : public TModeratedLobby {
+public:
+    explicit TModeratedLobbyServer(TLobbyServer& lobby) : lobby_(lobby) {}
+
+    std::vector<TModPlayer> Players() const override
+    {
+        std::vector<TModPlayer> list;
+        for (const TLobbyPlayerView& p : lobby_.Snapshot().players)
+            list.push_back({p.index, p.name, p.address, p.game});
+        return list;
+    }
+    std::vector<TModGame> Games() const override
+    {
+        TLobbySnapshot s = lobby_.Snapshot();
+        std::vector<TModGame> list;
+        for (const TLobbyGameView& g : s.games) {
+            std::string host;
+            for (const TLobbyPlayerView& p : s.players)
+                if (p.index == g.host)
+                    host = p.name;
+            list.push_back({g.index, g.name, host, g.members.size(), g.inProgress});
+        }
+        return list;
+    }
+    bool Kick(const std::string& name, const std::string& notice, const std::string& reason) override
+    {
+        return lobby_.Kick(name, notice, reason);
+    }
+    bool Notice(const std::string& name, const std::string& text) override { return lobby_.Notify(name, text); }
+
+private:
+    TLobbyServer& lobby_;
+};
 
 } // namespace
 
@@ -95,8 +134,27 @@ int main(int argc, char** argv)
     TMotdService motd(io, options, LogLine);
     TLobbyServer lobby(io, options, LogLine);
     TListServer list(io, options, LogLine);
+    // SIGHUP and the moderators' reload: the operator changed the news or
+    // the game keys. Every connection stays; what cannot be read leaves the
+    // old in force.
+    auto reload = [&] {
+        motd.Reload();
+        list.ReloadKeys();
+    };
+    std::unique_ptr<TModerationStore> state;
+    std::unique_ptr<TModeration> moderation;
+    TModeratedLobbyServer moderated(lobby);
+    TControlServer control(
+        io, ControlSocketPath(options),
+        [&](const std::string& user, const std::string& line) { return moderation->Execute(user, SplitRequest(line)); },
+        LogLine);
     TLobbyPages pages([&] {
         TServerFigures figures;
+        const TModerationFigures m = moderation->Figures();
+        figures.activeBans = m.activeBans;
+        figures.activeMutes = m.activeMutes;
+        figures.kicks = m.kicks;
+        figures.refusedBanned = m.refusedBanned;
         figures.lobby = lobby.Snapshot();
         figures.counters = lobby.Counters();
         figures.listServers = list.ServerCount();
@@ -105,6 +163,24 @@ int main(int argc, char** argv)
     });
     motd.SetPages([&pages](std::string_view method, std::string_view target) { return pages.Answer(method, target); });
     if (!start("message of the day", motd) || !start("lobby master", lobby) || !start("master list", list))
+        return 1;
+    // The moderation state, before the loop runs and so before anyone is
+    // let in: a database that cannot be used stops the server.
+    try {
+        state = std::make_unique<TModerationStore>(options.stateDb, [] { return int64_t(std::time(nullptr)); });
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "parlevod: %s\n", e.what());
+        return 1;
+    }
+    LogLine("moderation state in " + options.stateDb);
+    moderation = std::make_unique<TModeration>(*state, moderated, LogLine, [&] {
+        LogLine("reading the news file and the game keys again (reload)");
+        reload();
+    });
+    lobby.SetGuard({[&](const std::string& name) { return moderation->NameRefusal(name); },
+                    [&](const std::string& name) { return moderation->Muted(name); }},
+                   [&](const std::string& address) { return moderation->AddressRefusal(address); });
+    if (!start("moderation", control))
         return 1;
 
     // Ready for signals before anyone is told the server listens.
@@ -117,16 +193,13 @@ int main(int argc, char** argv)
             (*it)();
         io.stop();
     });
-    // SIGHUP: the operator changed the news or the game keys. Every
-    // connection stays; what cannot be read leaves the old in force.
     boost::asio::signal_set hangup(io, SIGHUP);
     std::function<void()> waitHangup = [&] {
         hangup.async_wait([&](const boost::system::error_code& ec, int) {
             if (ec)
                 return;
             LogLine("reading the news file and the game keys again (SIGHUP)");
-            motd.Reload();
-            list.ReloadKeys();
+            reload();
             waitHangup();
         });
     };
@@ -136,6 +209,7 @@ int main(int argc, char** argv)
     AnnounceListening("motd-http", "message-of-the-day HTTP", motd.HttpEndpoint());
     AnnounceListening("motd-udp", "message-of-the-day UDP", motd.UdpEndpoint());
     AnnounceListening("list", "master list", list.ListEndpoint());
+    LogLine("moderators' control socket at " + control.Path());
     AnnounceListening("heartbeat", "heartbeats", list.HeartbeatEndpoint());
     LogLine(lobby.WritesThroughRing() ? "lobby writes go through the kernel's submission ring"
                                       : "lobby writes: a system call per socket (no submission ring here)");

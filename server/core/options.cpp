@@ -106,6 +106,17 @@ TKind Text(Get get)
             [get](TServerOptions& o, const std::string&, const std::string& value) { get(o) = value; }};
 }
 
+// A path that may not be empty; its default is shown in the row's own words.
+template <class Get>
+TKind Path(Get get)
+{
+    return {nullptr, [get](TServerOptions& o, const std::string& option, const std::string& value) {
+                if (value.empty())
+                    throw std::invalid_argument(option + ": expected a path");
+                get(o) = value;
+            }};
+}
+
 template <class Get>
 TKind Switch(Get get, bool on)
 {
@@ -218,6 +229,15 @@ std::vector<TServerOption> MakeTable()
         Row("--list-per-address", "N", "game servers listed from one address", Count(list(&T::perAddress), 1, kMany)),
         Row("--list-deadline", "MS", "time a list client has for its whole conversation",
             Count(list(&T::sessionDeadlineMs), 10, 600'000)),
+        Heading("Moderation:"),
+        Row("--state-db", "FILE",
+            "the SQLite database of bans, mutes and the moderators' audit log\n"
+            "(default parlevod.db in the folder parlevod starts in)",
+            Path(Field(&O::stateDb))),
+        Row("--control-socket", "PATH",
+            "the moderators' socket for parlevoctl, made with mode 0660\n"
+            "(default parlevod.control beside the database)",
+            Path(Field(&O::controlSocket))),
         Row("--help", "", "this text", Switch(Field(&O::help), true)),
     };
 }
@@ -227,6 +247,14 @@ std::vector<TServerOption> MakeTable()
 constexpr std::size_t kHelpColumn = 27;
 
 } // namespace
+
+std::string ControlSocketPath(const TServerOptions& o)
+{
+    if (!o.controlSocket.empty())
+        return o.controlSocket;
+    const std::size_t slash = o.stateDb.rfind('/');
+    return (slash == std::string::npos ? std::string() : o.stateDb.substr(0, slash + 1)) + "parlevod.control";
+}
 
 const std::vector<TServerOption>& ServerOptionTable()
 {

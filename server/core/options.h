@@ -71,6 +71,9 @@ struct TServerOptions {
     TLobbyLimits limits;
     TMotdOptions motd;
     TListLimits list;
+    // Moderation: bans, mutes and the audit log, and the moderators' socket.
+    std::string stateDb = "parlevod.db";     // in the folder parlevod starts in
+    std::string controlSocket;               // empty: parlevod.control beside the database
     std::string configFile;                  // --config: options read from this file first
     bool help = false;
     std::string makeNewsKey;                 // --make-news-key FILE: write a new key there and stop
@@ -103,3 +106,5 @@ const TServerOption* FindServerOption(std::string_view name);
 // Parses argv. Throws std::invalid_argument with a message for the user.
 TServerOptions ParseOptions(const std::vector<std::string>& args);
 std::string UsageText();
+// Where the control socket is: the option, else beside the state database.
+std::string ControlSocketPath(const TServerOptions& options);

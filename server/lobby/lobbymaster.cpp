@@ -138,6 +138,43 @@ void TLobbyMaster::DropClient(TConnId conn, const std::string& reason)
         ReleaseEmptyLobby();
 }
 
+void TLobbyMaster::DismissClient(TConnId conn, const std::string& notice, const std::string& reason)
+{
+    SendToConn(conn, cmMessage, "\\message\\" + notice);
+    Forget(conn, reason);
+    out_.Dismiss(conn, reason);
+    if (clients_.empty())
+        ReleaseEmptyLobby();
+}
+
+bool TLobbyMaster::Dismiss(const std::string& name, const std::string& notice, const std::string& reason)
+{
+    auto it = names_.find(name);
+    if (it == names_.end())
+        return false;
+    DismissClient(players_[it->second].conn, notice, reason);
+    return true;
+}
+
+bool TLobbyMaster::Notify(const std::string& name, const std::string& text)
+{
+    TFrame frame = MakeFrame(cmMessage, "\\message\\" + text);
+    if (name.empty()) {
+        Broadcast(frame, {});
+        return true;
+    }
+    auto it = names_.find(name);
+    if (it == names_.end())
+        return false;
+    SendTo(it->second, frame);
+    return true;
+}
+
+bool TLobbyMaster::Muted(int32_t p) const
+{
+    return guard_.muted && guard_.muted(players_[p].rec.Name());
+}
+
 void TLobbyMaster::ReleaseEmptyLobby()
 {
     // Nobody is left to hold an index: start the tables afresh and give back
@@ -282,6 +319,11 @@ void TLobbyMaster::HandleName(TConnId conn, TClient& c, const LobbyRecord& r)
     const std::string name = LookupValue(r.param, "namewanted");
     if (RefuseName(conn, c, name))
         return;
+    // A banned name is told so and shown the door, whoever asks for it.
+    if (std::string notice = guard_.nameRefusal ? guard_.nameRefusal(name) : ""; !notice.empty()) {
+        DismissClient(conn, notice, "banned name '" + name + "'");
+        return;
+    }
     if (c.player != 0)
         RenamePlayer(conn, c.player, name);
     else
@@ -495,7 +537,7 @@ void TLobbyMaster::HandleInvite(TClient& c, const LobbyRecord& r)
         Refuse(p, "Only the host can invite players to this game.");
         return;
     }
-    if (!TakeChatToken(c))
+    if (!TakeChatToken(c) || Muted(p))
         return;
     if (!DeliverTo(p, who, MakeFrame(cmInvite, "\\whoto\\" + Num(p) + "\\whatto\\" + Num(g))))
         return;
@@ -601,6 +643,11 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
         .Text("\\text\\").Text(name).Text(": ").Text(text)
         .Finish();
     TFrame frame = std::move(line);
+    if (Muted(p)) {
+        // Its own echo alone: the line looks sent.
+        SendTo(p, frame);
+        return;
+    }
     if (g == 0) {
         Broadcast(frame, {});
         return;
@@ -622,7 +669,7 @@ void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r)
         return;
     }
     std::string text = LookupValue(r.param, "text");
-    if (!TakeChatToken(c) || TextTooLong(p, text))
+    if (!TakeChatToken(c) || TextTooLong(p, text) || Muted(p))
         return;
     DeliverTo(p, to, MakeFrame(cmPrivMsg, "\\to\\" + Num(p) + "\\text\\" + text));
 }
@@ -697,7 +744,7 @@ TLobbySnapshot TLobbyMaster::Snapshot() const
     s.connections = clients_.size();
     for (std::size_t i = 1; i < players_.size(); ++i)
         if (players_[i].rec.active)
-            s.players.push_back({int32_t(i), players_[i].rec.Name(), GameOf(int32_t(i))});
+            s.players.push_back({int32_t(i), players_[i].rec.Name(), GameOf(int32_t(i)), players_[i].rec.Address()});
     for (std::size_t g = 1; g < games_.size(); ++g) {
         const GameRecord& rec = games_[g].rec;
         if (!rec.active)

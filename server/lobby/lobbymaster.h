@@ -12,6 +12,7 @@
 #include "sendqueue.h"
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -29,6 +30,17 @@ public:
     virtual void Hurry(TConnId) {}
     // Close a connection the master has already forgotten.
     virtual void Drop(TConnId conn, const std::string& reason) = 0;
+    // The same, once what is queued towards it (a notice) has been written.
+    virtual void Dismiss(TConnId conn, const std::string& reason) { Drop(conn, reason); }
+};
+
+// What the moderators decided, as the master asks it; either may be unset.
+struct TLobbyGuard {
+    // The notice that turns a name away (a ban), or empty.
+    std::function<std::string(const std::string& name)> nameRefusal;
+    // A muted player's chat and private messages reach nobody but its own
+    // echo, and its invitations are dropped.
+    std::function<bool(const std::string& name)> muted;
 };
 
 // A frame of its own for one record from the master (player index 0).
@@ -64,6 +76,15 @@ public:
     std::size_t TableEntries() const { return players_.size() + games_.size(); }
     // The named players and the open games as onlookers see them.
     TLobbySnapshot Snapshot() const;
+
+    // Moderation.
+    void SetGuard(TLobbyGuard guard) { guard_ = std::move(guard); }
+    // A notice (cmMessage) to the player named exactly `name`, or to every
+    // player when `name` is empty. False when no such player is there.
+    bool Notify(const std::string& name, const std::string& text);
+    // The named player is sent `notice`, leaves the lobby, and its connection
+    // is closed once the notice is written. False when no such player.
+    bool Dismiss(const std::string& name, const std::string& notice, const std::string& reason);
 
 private:
     struct TClient {
@@ -124,6 +145,9 @@ private:
     // Forgets the connection, then closes it. Whichever way a connection
     // goes, the master forgets it and tidies up after the last one alike.
     void DropClient(TConnId conn, const std::string& reason);
+    // The connection is told `notice`, forgotten, and closed after it.
+    void DismissClient(TConnId conn, const std::string& notice, const std::string& reason);
+    bool Muted(int32_t player) const;
     void Forget(TConnId conn, const std::string& reason);
     void ReleaseEmptyLobby();
     void CloseGame(int32_t game);
@@ -167,6 +191,7 @@ private:
     std::unordered_map<std::string, int32_t> names_;
     std::vector<TGame> games_;               // by index; entry 0 unused
     std::set<int32_t> freeGames_;
+    TLobbyGuard guard_;
 };
 
 // Empty when the nickname may be used, otherwise why not. (The game-name

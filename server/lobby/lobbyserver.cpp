@@ -18,6 +18,11 @@ namespace {
 constexpr std::size_t kFramesPerTurn = 16;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
+// How long a connection shown the door with a notice (a kick, a ban) stays
+// open after it, so that its client reads the notice before the end; and how
+// many refused newcomers may wait so at once (the rest are closed at once).
+constexpr uint32_t kDismissLingerMs = 1000;
+constexpr std::size_t kMaxLingering = 256;
 
 } // namespace
 
@@ -119,12 +124,26 @@ void TLobbyServer::Accept()
         if (!e && remote.address().is_v6() && remote.address().to_v6().is_v4_mapped())
             address = asio::ip::make_address_v4(asio::ip::v4_mapped, remote.address().to_v6()).to_string();
         std::string why;
-        if (e || !master_.Admit(address, Now(), why)) {
+        // A banned address is told so and closed before anything is read.
+        if (!e && addressRefusal_)
+            why = addressRefusal_(address);
+        if (e || !why.empty() || !master_.Admit(address, Now(), why)) {
             Refused(address, e ? e.message() : why);
             if (!e) {
                 socket.non_blocking(true, e);
                 TFrame notice = MakeFrame(cmMessage, "\\message\\" + why);
                 socket.write_some(asio::buffer(*notice), e);   // best effort
+            }
+            if (!e && lingering_ < kMaxLingering) {
+                // Closed a moment after the notice, as Dismiss does.
+                ++lingering_;
+                auto held = std::make_shared<tcp::socket>(std::move(socket));
+                auto linger = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(kDismissLingerMs));
+                linger->async_wait([this, held, linger](const boost::system::error_code&) {
+                    boost::system::error_code ignored;
+                    held->close(ignored);
+                    --lingering_;
+                });
             }
             socket.close(e);
             Accept();
@@ -444,6 +463,46 @@ void TLobbyServer::Drop(TConnId conn, const std::string& reason)
 {
     // The master has forgotten the connection already.
     Close(conn, reason, false);
+}
+
+void TLobbyServer::Dismiss(TConnId conn, const std::string& reason)
+{
+    // The notice just queued goes now, as far as the socket takes it; then
+    // the connection ends like any other doomed one.
+    TLobbyConnection* c = Find(conn);
+    if (!c || c->writes.closing)
+        return;
+    const std::size_t before = c->Output().Bytes();
+    TBatchWriter::TWrite w(c->Socket().native_handle(), &c->Output());
+    writer_.WriteOne(w);
+    counters_.bytesOut += before - c->Output().Bytes();
+    // The end comes a moment later: a client that sees the end of the stream
+    // together with the notice may deal with the end first and never show it.
+    auto linger = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(kDismissLingerMs));
+    linger->async_wait([this, conn, reason, linger](const boost::system::error_code& ec) {
+        if (ec || stopped_)
+            return;
+        if (TLobbyConnection* c = Find(conn))
+            CloseSoon(*c, reason);
+    });
+}
+
+void TLobbyServer::SetGuard(TLobbyGuard guard, std::function<std::string(const std::string&)> addressRefusal)
+{
+    addressRefusal_ = std::move(addressRefusal);
+    master_.SetGuard(std::move(guard));
+}
+
+bool TLobbyServer::Kick(const std::string& name, const std::string& notice, const std::string& reason)
+{
+    now_ = Now();
+    return master_.Dismiss(name, notice, reason);
+}
+
+bool TLobbyServer::Notify(const std::string& name, const std::string& text)
+{
+    now_ = Now();
+    return master_.Notify(name, text);
 }
 
 void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)

@@ -37,6 +37,11 @@ public:
     // Read-only views for the live lobby page and the metrics.
     TLobbySnapshot Snapshot() const { return master_.Snapshot(); }
     const TLobbyCounters& Counters() const { return counters_; }
+    // Moderation: the checks of addresses (before anything is read), names
+    // and mutes; kicks and notices by name (see TLobbyMaster).
+    void SetGuard(TLobbyGuard guard, std::function<std::string(const std::string& address)> addressRefusal);
+    bool Kick(const std::string& name, const std::string& notice, const std::string& reason);
+    bool Notify(const std::string& name, const std::string& text);
     // The writes due together go to the system with one call (see TBatchWriter).
     bool WritesThroughRing() const { return writer_.Ring(); }
 
@@ -51,6 +56,7 @@ private:
     // round, or after a moment when `urgent`.
     void ScheduleWrite(TLobbyConnection& c, bool urgent);
     void Drop(TConnId conn, const std::string& reason) override;
+    void Dismiss(TConnId conn, const std::string& reason) override;
 
     void Accept();
     void Refused(const std::string& address, const std::string& why);
@@ -105,6 +111,8 @@ private:
     std::vector<std::pair<TLobbyConnection*, std::size_t>> writing_;   // and whose they are, with their bytes before
     std::array<char, kReadChunk> readBuffer_;
     LobbyRecord record_;                               // the record being handled, reused
+    std::function<std::string(const std::string&)> addressRefusal_;
+    std::size_t lingering_ = 0;                        // refused sockets closed after a moment
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TLobbyCounters counters_;

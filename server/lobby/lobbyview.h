@@ -13,6 +13,7 @@ struct TLobbyPlayerView {
     int32_t index = 0;
     std::string name;
     int32_t game = 0;               // the game it hosts or is in; 0 for none
+    std::string address;            // for the moderators' tool; no page shows it
 };
 
 struct TLobbyGameView {

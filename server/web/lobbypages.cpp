@@ -224,6 +224,15 @@ std::string MetricsText(const TServerFigures& f)
     Sample(out, "parlevod_list_servers", f.listServers);
     Metric(out, "parlevod_list_probes", "gauge", "Heartbeats waiting for the game server's answer.");
     Sample(out, "parlevod_list_probes", f.listProbes);
+    Metric(out, "parlevod_moderation_bans", "gauge", "Bans in force.");
+    Sample(out, "parlevod_moderation_bans", f.activeBans);
+    Metric(out, "parlevod_moderation_mutes", "gauge", "Mutes in force.");
+    Sample(out, "parlevod_moderation_mutes", f.activeMutes);
+    Metric(out, "parlevod_moderation_kicks_total", "counter", "Players removed by a moderator's kick or ban.");
+    Sample(out, "parlevod_moderation_kicks_total", f.kicks);
+    Metric(out, "parlevod_moderation_refused_total", "counter",
+           "Connections and name requests refused because of a ban.");
+    Sample(out, "parlevod_moderation_refused_total", f.refusedBanned);
     return out;
 }
 

@@ -23,6 +23,11 @@ struct TServerFigures {
     TLobbyCounters counters;
     std::size_t listServers = 0;    // game servers on the master list
     std::size_t listProbes = 0;     // heartbeats waiting for the server's answer
+    // Moderation: counts only, nothing of who is banned.
+    std::size_t activeBans = 0;
+    std::size_t activeMutes = 0;
+    uint64_t kicks = 0;             // by kick, and by a ban of a connected player
+    uint64_t refusedBanned = 0;     // connections and name requests refused for a ban
 };
 
 constexpr int kLobbyPageRefreshSeconds = 5;

@@ -8,12 +8,17 @@
 
 namespace {
 
-std::vector<std::string> ParlevodArgs(std::vector<std::string> extraArgs)
+std::vector<std::string> ParlevodArgs(std::vector<std::string> extraArgs, const TempDir& state)
 {
     // Every service on a free port, so tests never meet each other or a running server.
     std::vector<std::string> args = {TParlevodProcess::BinaryPath("parlevod"), "--bind", "127.0.0.1",
                                      "--lobby-port", "0", "--http-port", "0", "--motd-udp-port", "0",
                                      "--list-port", "0", "--heartbeat-port", "0"};
+    bool ownState = true;
+    for (const std::string& a : extraArgs)
+        ownState = ownState && a != "--state-db";
+    if (ownState)
+        args.insert(args.end(), {"--state-db", state.File("parlevod.db"), "--control-socket", state.File("control")});
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return args;
 }
@@ -36,7 +41,7 @@ std::string TParlevodProcess::BinaryPath(const std::string& name)
 }
 
 TParlevodProcess::TParlevodProcess(std::vector<std::string> extraArgs)
-    : process_(TChildProcess::TOptions{ParlevodArgs(std::move(extraArgs)), {}, {}, false})
+    : process_(TChildProcess::TOptions{ParlevodArgs(std::move(extraArgs), state_), {}, {}, false})
 {
     if (!process_.Started())
         throw std::runtime_error("parlevod did not start: " + process_.Error());

@@ -1,9 +1,12 @@
 // parlevod as a real process for tests and benchmarks: started from the
 // build's bin folder ($QP_BUILD_BIN) on 127.0.0.1 and a free lobby port,
-// ready once it has said where it listens. Stopped on destruction.
+// ready once it has said where it listens. Stopped on destruction. Unless
+// told otherwise (--state-db), its state database and control socket are in
+// a folder of its own, so servers started side by side never share them.
 #pragma once
 
 #include "support/childprocess.h"
+#include "support/tempdir.h"
 
 #include <sys/types.h>
 
@@ -32,6 +35,7 @@ public:
     static std::string BinaryPath(const std::string& name);
 
 private:
+    TempDir state_;
     TChildProcess process_;
     uint16_t port_ = 0;
 };
