@@ -44,6 +44,7 @@ struct TMotdOptions {
     uint32_t maxConnections = 256;           // HTTP connections open at once
     uint32_t idleMs = 10'000;                // time to send a whole HTTP request
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
+    uint32_t udpTotalRate = 200;             // UDP replies a second to all addresses (0 = no limit)
 };
 
 // The master server list: game servers announce themselves by heartbeat,
@@ -54,6 +55,9 @@ struct TListLimits {
     uint32_t perAddress = 64;                // servers listed (and probes waiting) per address
     uint32_t maxServers = 20'000;            // servers listed in all
     uint32_t probeTimeoutMs = 5000;          // wait for a probed server's reply
+    uint32_t maxNewProbes = 4096;            // probes of servers not yet listed waiting at once
+    double probeRate = 20;                   // probes a second of new servers in one /24 network
+    uint32_t probeBurst = 100;               // ... at once
     uint32_t sessionDeadlineMs = 10'000;     // a list client's whole connection
     uint32_t maxRequest = 4096;              // bytes a list client may send
     uint32_t maxSessions = 256;              // list clients connected at once

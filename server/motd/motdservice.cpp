@@ -12,6 +12,7 @@ TMotdMasterLimits LimitsOf(const TMotdOptions& o)
     l.versions.minVersion = o.minVersion;
     l.versions.latestVersion = o.latestVersion;
     l.udpRate = o.udpRate;
+    l.udpTotalRate = o.udpTotalRate;
     return l;
 }
 

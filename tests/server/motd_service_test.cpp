@@ -430,7 +430,11 @@ TEST(MotdService, DatagramRepliesFitOneDatagram)
         news += "News item " + std::to_string(i) + ": " + std::string(40, 'n') + "\r\n";
     TMotdServer server(news);
     TUdp udp;
-    udp.Send(server.UdpPort(), BuildMotdRequest(Fields("150101")));
+    // A request long enough that the datagram's own bound is the one met.
+    TMotdRequestFields long_ = Fields("150101");
+    long_.realname = std::string(45, 'r');
+    long_.email = std::string(400, 'e') + "@example.org";
+    udp.Send(server.UdpPort(), BuildMotdRequest(long_));
     std::optional<std::string> datagram = udp.Receive();
     ASSERT_TRUE(datagram);
     EXPECT_LE(datagram->size(), 1400u);
@@ -441,6 +445,33 @@ TEST(MotdService, DatagramRepliesFitOneDatagram)
     EXPECT_EQ(seen.body.back().substr(0, 10), "News item ");
     // Over HTTP the message is whole.
     EXPECT_EQ(SplitMotdReply(Get(server.HttpPort(), MotdTarget(Fields("150101"))).body).body.size(), 100u);
+}
+
+TEST(MotdService, ForgedSourcesGetLittleMoreThanWasSent)
+{
+    std::string news = "bannerinterval=120000\nMOTD\n";
+    for (int i = 0; i < 100; ++i)
+        news += "News item " + std::to_string(i) + ": " + std::string(40, 'n') + "\r\n";
+    // The per-address rate out of the way: many forged sources are many
+    // addresses anyway.
+    TMotdServer server(news, {"--motd-udp-rate", "0"});
+    TUdp udp;
+    // The shortest request there is, and the client's own.
+    for (const std::string& request : {std::string("MOTD|1||||||||||"), BuildMotdRequest(Fields("150101"))}) {
+        udp.Send(server.UdpPort(), request);
+        std::optional<std::string> datagram = udp.Receive();
+        ASSERT_TRUE(datagram) << request;
+        EXPECT_LE(datagram->size(), 3 * request.size()) << request;
+        // Cut at a line end, the header lines first.
+        EXPECT_EQ(datagram->substr(datagram->size() - 2), "\r\n");
+        TMotdReply seen = SplitMotdReply(*datagram);
+        if (request.size() > 30)
+            EXPECT_EQ(seen.headers, std::vector<std::string>{"bannerinterval=120000"});
+    }
+    // A news that fits three times the request goes whole.
+    TMotdServer small("MOTD\nHello.\r\n", {"--motd-udp-rate", "0"});
+    udp.Send(small.UdpPort(), "MOTD|1||||||||||");
+    EXPECT_EQ(udp.Receive(), "MOTD\r\nHello.\r\n");
 }
 
 TEST(MotdService, DatagramRateForOneAddress)
