@@ -43,6 +43,19 @@ int32_t TakeFreeIndex(std::vector<TEntry>& table, std::set<int32_t>& free)
 
 } // namespace
 
+namespace {
+
+// A blank as a reader sees one: the space and the no-break space.
+bool IsBlank(unsigned char ch) { return ch == ' ' || ch == 0xA0; }
+
+// The control bytes, and the bytes Windows-1252 leaves without a character.
+bool IsControl(unsigned char ch)
+{
+    return ch < 0x20 || ch == 0x7F || ch == 0x81 || ch == 0x8D || ch == 0x8F || ch == 0x90 || ch == 0x9D;
+}
+
+} // namespace
+
 std::string NameProblem(std::string_view name)
 {
     if (name.empty())
@@ -52,10 +65,34 @@ std::string NameProblem(std::string_view name)
     for (unsigned char ch : name) {
         if (ch == '\\')
             return "A nickname may not contain a backslash.";
-        if (ch < 0x20 || ch == 0x7F)
+        if (IsControl(ch))
             return "A nickname may not contain control characters.";
     }
+    // Never trimmed: the client knows itself by the exact name it asked for.
+    if (IsBlank(static_cast<unsigned char>(name.front())) || IsBlank(static_cast<unsigned char>(name.back())))
+        return "A nickname may not begin or end with a blank.";
+    // "Admin: server restarts. Bob" would make its chat read as Admin's.
+    for (std::size_t i = 0; i + 1 < name.size(); ++i)
+        if (name[i] == ':' && IsBlank(static_cast<unsigned char>(name[i + 1])))
+            return "A nickname may not contain a colon followed by a blank.";
     return {};
+}
+
+std::string NameKey(std::string_view name)
+{
+    std::string key(name);
+    for (char& c : key) {
+        const auto ch = static_cast<unsigned char>(c);
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7))
+            c = char(ch + 0x20);
+        else if (ch == 0x8A || ch == 0x8C || ch == 0x8E)   // S, OE, Z with caron or ligature
+            c = char(ch + 0x10);
+        else if (ch == 0x9F)                               // Y with diaeresis
+            c = char(0xFF);
+        else if (ch == 0xA0)
+            c = ' ';
+    }
+    return key;
 }
 
 TFrame MakeFrame(uint8_t type, std::string_view param)
@@ -181,7 +218,7 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
         g.invited.erase(p);
     for (TPlayer& other : players_)
         other.toldFull.erase(p);
-    names_.erase(players_[p].rec.Name());
+    names_.erase(NameKey(players_[p].rec.Name()));
     players_[p].rec.active = 0;
     players_[p].rec.hostPlayer = 0;
     players_[p].rec.hostedGame = 0;
@@ -295,10 +332,11 @@ bool TLobbyMaster::RefuseName(TConnId conn, const TClient& c, const std::string&
         SendToConn(conn, cmMessage, "\\message\\" + problem);
         return true;
     }
-    // A player asking again for its own name is not refused: it keeps it.
-    if (c.player != 0 && players_[c.player].rec.Name() == name)
-        return false;
-    if (names_.count(name) != 0) {
+    // A player asking again for its own name (or another case of it) is
+    // not refused. Any other name that reads the same as one in use is
+    // taken: names are told apart without regard to case.
+    const auto holder = names_.find(NameKey(name));
+    if (holder != names_.end() && holder->second != c.player) {
         SendToConn(conn, cmNameTaken, "\\namewanted\\" + name);
         return true;
     }
@@ -314,8 +352,8 @@ void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name
         out_.Send(conn, RefreshFrame(), {TSlot::Refresh, 0});
         return;
     }
-    names_.erase(old);
-    names_[name] = p;
+    names_.erase(NameKey(old));
+    names_[NameKey(name)] = p;
     players_[p].rec.SetName(name);
     LogPlayer(p, "player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
     AnnouncePlayer(p);
@@ -335,7 +373,7 @@ void TLobbyMaster::JoinLobby(TConnId conn, TClient& c, const std::string& name)
     pl.rec.ping = 9999;
     c.player = p;
     unnamed_.erase({c.connectedAt, conn});
-    names_[name] = p;
+    names_[NameKey(name)] = p;
     pl.inbox = TTokenBucket(limits_.inboxRate, limits_.inboxBurst, now_);
     LogPlayer(p, "player " + Describe(p) + " named, from " + c.address);
 

@@ -164,7 +164,7 @@ private:
     std::unordered_map<std::string, TLogBudget> addressLog_;
     std::vector<TPlayer> players_;           // by index; entry 0 unused
     std::set<int32_t> freePlayers_;          // inactive indices below players_.size()
-    std::unordered_map<std::string, int32_t> names_;
+    std::unordered_map<std::string, int32_t> names_;   // by NameKey
     std::vector<TGame> games_;               // by index; entry 0 unused
     std::set<int32_t> freeGames_;
 };
@@ -172,3 +172,7 @@ private:
 // Empty when the nickname may be used, otherwise why not. (The game-name
 // rule, which the client applies too, is lobby::ValidGameName.)
 std::string NameProblem(std::string_view name);
+// What tells names apart: two names with the same key read the same (the
+// letters of ASCII and Windows-1252 in either case, the no-break space as a
+// space), so only one of them may be in use at a time.
+std::string NameKey(std::string_view name);
