@@ -355,7 +355,7 @@ void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name
     names_.erase(NameKey(old));
     names_[NameKey(name)] = p;
     players_[p].rec.SetName(name);
-    LogPlayer(p, "player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
+    LogPlayer(p, "player " + Num(p) + " '" + LogText(old) + "' renamed to '" + LogText(name) + "'");
     AnnouncePlayer(p);
     BroadcastRefresh();
 }
@@ -416,7 +416,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
             Refuse(p, "You can only change the settings of the game you host.");
             return;
         }
-        LogPlayer(p, "game " + Num(g) + " changed by " + Describe(p) + ": '" + name + "'");
+        LogPlayer(p, "game " + Num(g) + " changed by " + Describe(p) + ": '" + LogText(name) + "'");
     } else {
         if (pl.rec.hostedGame != 0) {
             Refuse(p, "You already host a game.");
@@ -431,7 +431,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
         games_[g].rec.index = g;
         games_[g].rec.hostPlayer = p;
         pl.rec.hostedGame = g;
-        LogPlayer(p, "game " + Num(g) + " '" + name + "' hosted by " + Describe(p));
+        LogPlayer(p, "game " + Num(g) + " '" + LogText(name) + "' hosted by " + Describe(p));
     }
     GameRecord& gr = games_[g].rec;
     gr.SetName(name);
@@ -671,7 +671,7 @@ void TLobbyMaster::CloseGame(int32_t g)
 {
     TGame& game = games_[g];
     int32_t host = game.rec.hostPlayer;
-    LogPlayer(host, "game " + Num(g) + " '" + game.rec.Name() + "' closed");
+    LogPlayer(host, "game " + Num(g) + " '" + LogText(game.rec.Name()) + "' closed");
     game.rec.active = 0;
     game.invited.clear();
     Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)), {TSlot::GameGone, g});
@@ -815,7 +815,7 @@ const TFrame& TLobbyMaster::GameFrame(int32_t g)
 
 std::string TLobbyMaster::Describe(int32_t p) const
 {
-    return Num(p) + " '" + players_[p].rec.Name() + "'";
+    return Num(p) + " '" + LogText(players_[p].rec.Name()) + "'";
 }
 
 void TLobbyMaster::LogAbout(TConnId conn, std::string line)

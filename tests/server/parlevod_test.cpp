@@ -1,6 +1,8 @@
 // The lobby master's rules, seen through real TCP clients.
 #include "lobbytesthelpers.h"
 
+#include "log.h"
+
 #include <sys/socket.h>
 
 namespace {
@@ -109,6 +111,18 @@ TEST(Parlevod, LookAlikeAndForgingNamesAreRefused)
     ASSERT_TRUE(d.Connect(server.Port()));
     d.Send(cmNameWanted, "\\namewanted\\alice\xA0" "b:cole");
     EXPECT_TRUE(d.WaitFor(cmNameTaken));
+}
+
+TEST(Parlevod, NamesAreLoggedInUtf8)
+{
+    TParlevodProcess server;
+    auto zoe = Join(server, "Zo\xEB M\xFCller");
+    zoe->Send(cmHost, "\\name\\Cafe\\maxplayers\\8\\inviteonly\\0");
+    EXPECT_TRUE(server.WaitForLog("player 1 'Zo\u00EB M\u00FCller' named, from 127.0.0.1"));
+    EXPECT_TRUE(server.WaitForLog("game 1 'Cafe' hosted by 1 'Zo\u00EB M\u00FCller'"));
+    EXPECT_EQ(server.LogText().find("\xEB"), std::string::npos);
+    // Control characters never reach a line as they are.
+    EXPECT_EQ(LogText(std::string("a\x1b[2Jb\x7f\\c\n")), "a\\x1b[2Jb\\x7f\\x5cc\\x0a");
 }
 
 TEST(Parlevod, HostJoinLeaveAndGameRules)
