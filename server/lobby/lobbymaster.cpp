@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using lobby::GameRecord;
@@ -473,6 +474,7 @@ void TLobbyMaster::HandleJoin(TClient& c, const LobbyRecord& r)
     if (pl.rec.hostPlayer != 0)
         LeaveGame(p);
     game.invited.erase(p);
+    game.members.insert(p);
     pl.rec.hostPlayer = game.rec.hostPlayer;
     LogPlayer(p, "player " + Describe(p) + " joined game " + Num(g));
     AnnouncePlayer(p);
@@ -556,9 +558,8 @@ void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
     BroadcastRefresh();
     if (start) {
         TFrame frame = MakeFrame(cmStart, "\\start\\1");
-        for (std::size_t i = 1; i < players_.size(); ++i)
-            if (players_[i].rec.active && players_[i].rec.hostPlayer == p)
-                SendTo(int32_t(i), frame);
+        for (int32_t member : games_[g].members)
+            SendTo(member, frame);
     }
 }
 
@@ -643,12 +644,9 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
         Broadcast(frame, {});
         return;
     }
-    int32_t host = games_[g].rec.hostPlayer;
-    for (std::size_t i = 1; i < players_.size(); ++i) {
-        const PlayerRecord& pr = players_[i].rec;
-        if (pr.active && (int32_t(i) == host || pr.hostPlayer == host))
-            SendTo(int32_t(i), frame);
-    }
+    SendTo(games_[g].rec.hostPlayer, frame);
+    for (int32_t member : games_[g].members)
+        SendTo(member, frame);
 }
 
 void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r)
@@ -675,12 +673,9 @@ void TLobbyMaster::CloseGame(int32_t g)
     game.rec.active = 0;
     game.invited.clear();
     Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)), {TSlot::GameGone, g});
-    for (std::size_t i = 1; i < players_.size(); ++i) {
-        PlayerRecord& pr = players_[i].rec;
-        if (pr.active && pr.hostPlayer == host && int32_t(i) != host) {
-            pr.hostPlayer = 0;
-            AnnouncePlayer(int32_t(i));
-        }
+    for (int32_t member : std::exchange(game.members, {})) {
+        players_[member].rec.hostPlayer = 0;
+        AnnouncePlayer(member);
     }
     if (IsPlayer(host)) {
         players_[host].rec.hostedGame = 0;
@@ -695,6 +690,8 @@ void TLobbyMaster::LeaveGame(int32_t p)
     if (pr.hostPlayer == 0)
         return;
     LogPlayer(p, "player " + Describe(p) + " left the game of player " + Num(pr.hostPlayer));
+    if (const int32_t g = GameOf(p))
+        games_[g].members.erase(p);
     pr.hostPlayer = 0;
     AnnouncePlayer(p);
 }
@@ -721,12 +718,7 @@ bool TLobbyMaster::IsGame(int32_t i) const
 
 int32_t TLobbyMaster::MembersOf(int32_t g) const
 {
-    int32_t host = games_[g].rec.hostPlayer;
-    int32_t n = 1;
-    for (std::size_t i = 1; i < players_.size(); ++i)
-        if (players_[i].rec.active && players_[i].rec.hostPlayer == host && int32_t(i) != host)
-            ++n;
-    return n;
+    return 1 + int32_t(games_[g].members.size());
 }
 
 TLobbySnapshot TLobbyMaster::Snapshot() const
@@ -744,9 +736,7 @@ TLobbySnapshot TLobbyMaster::Snapshot() const
                             rec.state != 0};
         if (IsPlayer(rec.hostPlayer))
             view.members.push_back(rec.hostPlayer);
-        for (std::size_t i = 1; i < players_.size(); ++i)
-            if (players_[i].rec.active && players_[i].rec.hostPlayer == rec.hostPlayer && int32_t(i) != rec.hostPlayer)
-                view.members.push_back(int32_t(i));
+        view.members.insert(view.members.end(), games_[g].members.begin(), games_[g].members.end());
         s.games.push_back(std::move(view));
     }
     return s;

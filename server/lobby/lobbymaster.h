@@ -94,6 +94,7 @@ private:
         TFrame frame;                // as for TPlayer
         lobby::GameRecord framed;
         std::set<int32_t> invited;   // players the host invited
+        std::set<int32_t> members;   // the players in it, the host not counted
     };
 
     void HandleName(TConnId conn, TClient& c, const LobbyRecord& r);
