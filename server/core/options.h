@@ -21,6 +21,8 @@ struct TLobbyLimits {
     uint32_t chatBurst = 10;                 // chat lines allowed at once
     double actionRate = 2.0;                 // renames, hosting, joining, leaving, kicks, starts a second
     uint32_t actionBurst = 10;               // ... allowed at once
+    double addressActionRate = 10.0;         // such requests a second from all the players of one address
+    uint32_t addressActionBurst = 40;        // ... allowed at once
     double inboxRate = 2.0;                  // private messages and invitations one player is sent a second
     uint32_t inboxBurst = 10;                // ... at once, from all senders together
     uint32_t maxText = 500;                  // bytes of a chat line or private message

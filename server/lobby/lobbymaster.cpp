@@ -188,6 +188,7 @@ void TLobbyMaster::ReleaseEmptyLobby()
     std::unordered_map<TConnId, TClient>().swap(clients_);
     std::set<std::pair<uint64_t, TConnId>>().swap(unnamed_);
     std::unordered_map<std::string, uint32_t>().swap(perAddress_);
+    std::unordered_map<std::string, TTokenBucket>().swap(addressActions_);
 }
 
 void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
@@ -198,8 +199,10 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
     TClient c = std::move(it->second);
     clients_.erase(it);
     auto pa = perAddress_.find(c.address);
-    if (pa != perAddress_.end() && --pa->second == 0)
+    if (pa != perAddress_.end() && --pa->second == 0) {
         perAddress_.erase(pa);
+        addressActions_.erase(c.address);
+    }
     if (c.player == 0) {
         unnamed_.erase({c.connectedAt, conn});
         std::string line = "connection " + Num(conn) + " from " + c.address + " closed: " + reason;
@@ -291,7 +294,7 @@ void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
     case cmKick:
     case cmStart:
         // Each of these is told to every player: a few a second at most.
-        if (!TakeActionToken(c))
+        if (!TakeActionToken(c) || !TakeAddressToken(c))
             return;
         break;
     default:
@@ -572,6 +575,19 @@ bool TLobbyMaster::TakeActionToken(TClient& c)
 {
     return TakeToken(c, c.actions, c.actionsWarned,
                      "You are changing your name or game too fast; requests are being dropped.");
+}
+
+bool TLobbyMaster::TakeAddressToken(TClient& c)
+{
+    if (!limits_.floodLimit)
+        return true;
+    auto it = addressActions_.find(c.address);
+    if (it == addressActions_.end())
+        it = addressActions_
+                 .emplace(c.address, TTokenBucket(limits_.addressActionRate, limits_.addressActionBurst, now_))
+                 .first;
+    return TakeToken(c, it->second, c.addressWarned,
+                     "Too many requests from your address just now; yours was dropped.");
 }
 
 bool TLobbyMaster::TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning)

@@ -75,6 +75,7 @@ private:
         TTokenBucket actions;        // requests that change the lobby
         bool chatWarned = false;
         bool actionsWarned = false;
+        bool addressWarned = false;  // told its address's requests are spent
         uint32_t badFrames = 0;
         TLogBudget log;              // once named; before, its address's budget serves
     };
@@ -116,6 +117,9 @@ private:
     // The sender's budgets: false (and the sender warned once) when spent.
     bool TakeChatToken(TClient& c);
     bool TakeActionToken(TClient& c);
+    // The requests that change the lobby have a budget per address as well:
+    // many players from one place cannot together change it faster.
+    bool TakeAddressToken(TClient& c);
     bool TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning);
     // A private message or invitation for `to` within its inbox; otherwise
     // the sender is told, once until `to` has been quiet again.
@@ -162,6 +166,7 @@ private:
     std::unordered_map<TConnId, TClient> clients_;
     std::set<std::pair<uint64_t, TConnId>> unnamed_;   // by the time they came
     std::unordered_map<std::string, uint32_t> perAddress_;
+    std::unordered_map<std::string, TTokenBucket> addressActions_;   // while the address has connections
     std::unordered_map<std::string, TLogBudget> addressLog_;
     std::vector<TPlayer> players_;           // by index; entry 0 unused
     std::set<int32_t> freePlayers_;          // inactive indices below players_.size()
