@@ -73,6 +73,9 @@ std::string UsageText()
            "                           per player (default 2)\n"
            "  --action-burst N         such requests a player may send at once (default "
            + std::to_string(l.actionBurst) + ")\n"
+           "  --address-action-rate N  such requests per second from all the players of one address\n"
+           "                           (default 10)\n"
+           "  --address-action-burst N ... at once (default " + std::to_string(l.addressActionBurst) + ")\n"
            "  --inbox-rate N           private messages and invitations one player is sent per second,\n"
            "                           from all senders together (default 2)\n"
            "  --inbox-burst N          ... at once (default " + std::to_string(l.inboxBurst) + ")\n"
@@ -103,10 +106,15 @@ std::string UsageText()
            "  --latest-version NNNNNN  versions below it that ask to be told get the file's update lines\n"
            "                           (updatever, updatedesc, dlcount, dlN, ...) (default: nobody)\n"
            "  --http-max-connections N web connections open at once (default " + std::to_string(m.maxConnections) + ")\n"
+           "  --http-per-address N     web connections open at once from one address; a newcomer takes the\n"
+           "                           place of its oldest one not being answered, 0 = no limit (default "
+           + std::to_string(m.perAddress) + ")\n"
            "  --http-idle MS           time a web client has to send a whole request (default "
            + std::to_string(m.idleMs) + ")\n"
            "  --motd-udp-rate N        datagram replies a second to one address, 0 = no limit (default "
            + std::to_string(m.udpRate) + ")\n"
+           "  --motd-udp-total-rate N  datagram replies a second to all addresses, 0 = no limit (default "
+           + std::to_string(m.udpTotalRate) + ")\n"
            "  --list-port N            master server list port, 0 for any free port (default "
            + std::to_string(d.listPort) + ")\n"
            "  --heartbeat-port N       game servers' heartbeat port (UDP), 0 for any free port (default "
@@ -118,6 +126,8 @@ std::string UsageText()
            + std::to_string(d.list.perAddress) + ")\n"
            "  --list-deadline MS       time a list client has for its whole conversation (default "
            + std::to_string(d.list.sessionDeadlineMs) + ")\n"
+           "  --probe-rate N           probes a second of new game servers in one /24 network (default 20)\n"
+           "  --probe-burst N          ... at once (default " + std::to_string(d.list.probeBurst) + ")\n"
            "  --help                   this text\n"
            "\nThe web port also serves the live lobby: / (a page), /lobby.json and /metrics\n"
            "(Prometheus). SIGHUP reads the news file and the game keys again; SIGINT and\n"
@@ -164,6 +174,10 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             l.actionRate = ReadRate(a, value());
         else if (a == "--action-burst")
             l.actionBurst = ReadCount(a, value(), 1, 1'000'000);
+        else if (a == "--address-action-rate")
+            l.addressActionRate = ReadRate(a, value());
+        else if (a == "--address-action-burst")
+            l.addressActionBurst = ReadCount(a, value(), 1, 1'000'000);
         else if (a == "--inbox-rate")
             l.inboxRate = ReadRate(a, value());
         else if (a == "--inbox-burst")
@@ -200,6 +214,14 @@ TServerOptions ParseOptions(const std::vector<std::string>& args)
             o.motd.latestVersion = ReadVersion(a, value());
         else if (a == "--http-max-connections")
             o.motd.maxConnections = ReadCount(a, value(), 1, 100'000);
+        else if (a == "--http-per-address")
+            o.motd.perAddress = ReadCount(a, value(), 0, 100'000);
+        else if (a == "--motd-udp-total-rate")
+            o.motd.udpTotalRate = ReadCount(a, value(), 0, 1'000'000);
+        else if (a == "--probe-rate")
+            list.probeRate = ReadRate(a, value());
+        else if (a == "--probe-burst")
+            list.probeBurst = ReadCount(a, value(), 1, 1'000'000);
         else if (a == "--http-idle")
             o.motd.idleMs = ReadCount(a, value(), 10, 3'600'000);
         else if (a == "--motd-udp-rate")

@@ -44,6 +44,7 @@ struct TMotdOptions {
     uint32_t minVersion = 0;                 // older requests are told they expired (0 = none)
     uint32_t latestVersion = 0;              // older requests get the update lines (0 = none)
     uint32_t maxConnections = 256;           // HTTP connections open at once
+    uint32_t perAddress = 8;                 // ... from one address (0 = no limit)
     uint32_t idleMs = 10'000;                // time to send a whole HTTP request
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
     uint32_t udpTotalRate = 200;             // UDP replies a second to all addresses (0 = no limit)

@@ -43,4 +43,5 @@ private:
     TMotdHttpServer http_;
     TMotdUdpServer udp_;
     TPages pages_;
+    const std::string* webClient_ = nullptr;   // the address of the web request being answered
 };
