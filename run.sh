@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
 source scripts/build.sh
-qp_install_deps
+qp_install_deps run
 qp_build build
 
 server_pid=""

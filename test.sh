@@ -21,9 +21,13 @@ for arg in "$@"; do
   esac
 done
 
-qp_install_deps
+qp_install_deps test
 
 status=0
+
+# The includes keep to the layer order (README, "Layers"); no build needed.
+echo "== layers"
+scripts/layers.sh || status=1
 
 # test_pass NAME DIR [cmake options...]: one build of the project in DIR and
 # every test of it. A build that fails stops the script; failing tests are

@@ -2,7 +2,7 @@
 // core, against plain RC4 over the same bytes (no parsing, the key schedule
 // made once) as reference. Frames are ciphered with a keystream made once,
 // so the codec may well outrun the cipher it replaces.
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "lobby/protocol.h"
 
 #include <algorithm>

@@ -16,7 +16,7 @@
 #include "loadclients.h"
 #include "support/lobbyclient.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #ifdef QP_HAVE_GAMESIM
 #include "gamesim.h"

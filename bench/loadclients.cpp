@@ -1,6 +1,6 @@
 #include "loadclients.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "lobby/protocol.h"
 
 #include <arpa/inet.h>

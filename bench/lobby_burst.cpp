@@ -14,7 +14,7 @@
 //   peak_memory_before_burst_kb VmHWM with the window shown, before the burst
 // Run with QT_QPA_PLATFORM=offscreen. The window must stay interactive:
 // the longest stall is meant to stay under 100 ms.
-#include "app/startup.h"
+#include "main/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "lobby/protocol.h"
 #include "platform/dialogs.h"

@@ -20,7 +20,7 @@
 #include "loadclients.h"
 #include "support/lobbyclient.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

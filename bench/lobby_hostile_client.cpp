@@ -14,7 +14,7 @@
 // memory at most 200 MB and no crash in both runs; the longest loop stall
 // at most 100 ms while the master streams. Run with QT_QPA_PLATFORM=offscreen
 // (the default here).
-#include "app/startup.h"
+#include "main/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "lobby/protocol.h"
 #include "platform/regstore.h"

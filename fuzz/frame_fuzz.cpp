@@ -1,6 +1,6 @@
 // The lobby's frame splitter and record decoders over arbitrary bytes: the
 // receive loop as a reader runs it, then every value a record can carry.
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "lobby/protocol.h"
 
 #include <cstdint>

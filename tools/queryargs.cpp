@@ -1,6 +1,6 @@
 #include "queryargs.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <fstream>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 #include "queryargs.h"
 #include "queryoutput.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "serverlist/customserverlist.h"
 

@@ -1,6 +1,6 @@
 #include "configfile.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "textfile.h"
 
 #include <stdexcept>
@@ -76,12 +76,8 @@ int SwitchValue(const std::string& text)
 // Whether the option is a switch: it stands alone on a command line.
 bool IsSwitch(const std::string& option)
 {
-    try {
-        ParseOptions({option});
-        return true;
-    } catch (const std::invalid_argument&) {
-        return false;   // it wants a value, or it is unknown
-    }
+    const TServerOption* row = FindServerOption(option);
+    return row && row->Switch();
 }
 
 } // namespace

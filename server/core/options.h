@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct TLobbyLimits {
@@ -78,6 +80,30 @@ struct TServerOptions {
     std::string configFile;                  // --config: options read from this file first
     bool help = false;
 };
+
+// One row of the table of options, from which the usage text, the
+// command-line parser and the configuration file's names are all made.
+struct TServerOption {
+    std::string name;        // "--max-frame"; a row without one is a heading of the usage text
+    std::string valueName;   // "BYTES"; empty for a switch, which takes no value
+    // The usage text's words for it; "\n" starts a new line, indented under
+    // the first. A default shown follows on the same line, or on a line of
+    // its own when the text ends with "\n".
+    std::string help;
+    // The default as the usage text shows it, read from a default
+    // TServerOptions; empty when the help says it in its own words.
+    std::function<std::string(const TServerOptions&)> shownDefault;
+    // Checks `value` and stores it; throws std::invalid_argument naming
+    // `option`. A switch is given an empty value.
+    std::function<void(TServerOptions&, const std::string& option, const std::string& value)> set;
+
+    bool Switch() const { return valueName.empty(); }
+};
+
+// Every option, in the order of the usage text.
+const std::vector<TServerOption>& ServerOptionTable();
+// The row of "--name" (or an alias such as "-h"), or null.
+const TServerOption* FindServerOption(std::string_view name);
 
 // Parses argv. Throws std::invalid_argument with a message for the user.
 TServerOptions ParseOptions(const std::vector<std::string>& args);

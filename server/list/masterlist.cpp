@@ -1,6 +1,6 @@
 #include "masterlist.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "serverlist/serverrecords.h"
 
 #include <algorithm>

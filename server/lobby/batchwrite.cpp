@@ -38,16 +38,13 @@ std::size_t Gather(const TSendQueue& q, std::string_view* pieces, std::vector<io
 void TBatchWriter::WriteOne(TWrite& w)
 {
     w.blocked = w.failed = false;
+    pieces_.resize(kWritePieces);
     while (!w.queue->Empty()) {
-        // The lobby service runs on one thread: these serve every
-        // connection, and are not set up afresh for each write.
-        static std::array<std::string_view, kWritePieces> pieces;
-        static std::vector<iovec> iov;
-        iov.clear();
-        Gather(*w.queue, pieces.data(), iov);
+        iov_.clear();
+        Gather(*w.queue, pieces_.data(), iov_);
         msghdr msg{};
-        msg.msg_iov = iov.data();
-        msg.msg_iovlen = iov.size();
+        msg.msg_iov = iov_.data();
+        msg.msg_iovlen = iov_.size();
         const ssize_t written = ::sendmsg(w.fd, &msg, kSendFlags);
         if (written < 0) {
             if (errno == EINTR)

@@ -41,7 +41,7 @@ public:
     void Write(std::vector<TWrite>& writes);
 
     // Writes one queue on its own, as Write does for each.
-    static void WriteOne(TWrite& w);
+    void WriteOne(TWrite& w);
 
 private:
     struct TRing;
@@ -50,6 +50,7 @@ private:
     bool RingPass(std::vector<TWrite*>& pending);
 
     std::unique_ptr<TRing> ring_;
-    std::vector<iovec> iov_;          // the pieces of one pass, kept between writes
+    // The pieces of one write or pass, kept between writes.
+    std::vector<iovec> iov_;
     std::vector<std::string_view> pieces_;
 };

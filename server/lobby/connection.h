@@ -3,8 +3,9 @@
 // readiness waits, so an idle connection holds no buffer of its own.
 #pragma once
 
-#include "ratelimit.h"
+#include "inputpacer.h"
 #include "sendqueue.h"
+#include "writescheduler.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
@@ -25,23 +26,17 @@ public:
 
     TSendQueue& Output() { return output_; }
 
-    // What the client may make the server read and handle: bytes and
-    // frames, each a rate with a burst.
-    TTokenBucket inputBytes;
-    TTokenBucket inputFrames;
-
-    bool waitingRead = false;
-    bool waitingWrite = false;
-    bool paused = false;      // over its input budget: not read until it has refilled
-    uint64_t floodSince = 0;  // first paused since its socket was last found empty (0: not)
-    bool inRound = false;     // in the list of the next round of writes
-    bool ready = false;       // in the list of the next settle
-    bool closing = false;     // to be closed once the current event is done
-
 private:
     TConnId id_;
     boost::asio::ip::tcp::socket socket_;
     std::string address_;
     std::string input_;
     TSendQueue output_;
+
+public:
+    // What the client may make the server read and handle (see TInputPacer).
+    TInputBudget budget;
+    // Where its queue is in the write schedule (see TWriteScheduler).
+    TWriteState writes{output_};
+    bool awaitingReadable = false;   // a wait for its next bytes is under way
 };

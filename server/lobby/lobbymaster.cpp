@@ -1,6 +1,6 @@
 #include "lobbymaster.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "acceptloop.h"
 
 #include <algorithm>
+#include <optional>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -13,29 +14,8 @@ using asio::ip::tcp;
 
 namespace {
 
-// A turn of one connection reads at most this much, into this one buffer;
-// only what is not handled in the turn stays with the connection.
-constexpr std::size_t kReadChunk = 16 * 1024;
-char gReadBuffer[kReadChunk];
 // Frames handled for one connection before the others have their turn.
 constexpr std::size_t kFramesPerTurn = 16;
-// Queues written and connections closed in one turn, so that a crowd
-// arriving or leaving at once (each told to every player) is handled in
-// rounds with the others' events between them.
-constexpr std::size_t kWritesPerTurn = 256;
-constexpr std::size_t kClosesPerTurn = 16;
-// How long frames wait for others to the same receivers before they are
-// written: one write a receiver carries what arrives in that time.
-constexpr std::chrono::microseconds kGatherWrites(1000);
-// How far apart the rounds that write the lobby's state are, per connection,
-// within the bounds: a round costs a write to every connection that has
-// something waiting, so spacing them by the lobby's size holds the rounds to
-// at most 10,000 writes a second however big the lobby grows (100
-// connections: 10 ms apart; 500: 50 ms; 2,000: 200 ms).
-constexpr std::chrono::microseconds kRoundPerConnection(100);
-constexpr std::chrono::microseconds kLongestRound(250'000);
-// Frames a queue may hold before it is written without waiting for the round.
-constexpr std::size_t kRoundBacklog = 48;
 // Lines a minute about connections refused at the door.
 constexpr uint32_t kRefusedLogLines = 60;
 
@@ -53,6 +33,14 @@ TLobbyServer::TLobbyServer(asio::io_context& io, const TServerOptions& options, 
       roundTimer_(io),
       epoch_(std::chrono::steady_clock::now()),
       master_(options.limits, *this, log_, 0),
+      pacer_(options.limits),
+      scheduler_(options.limits.sendWaitMs,
+                 {[this](std::chrono::microseconds delay) { SetSettleTimer(delay); },
+                  [this](std::chrono::microseconds delay) { SetRoundTimer(delay); }},
+                 [this](TConnId id) -> TWriteState* {
+                     TLobbyConnection* c = Find(id);
+                     return c ? &c->writes : nullptr;
+                 }),
       refusedLog_(kRefusedLogLines, 0)
 {
 }
@@ -148,13 +136,12 @@ void TLobbyServer::Accept()
         auto conn = std::make_unique<TLobbyConnection>(id, std::move(socket), address);
         TLobbyConnection& c = *conn;
         const uint64_t now = now_ = Now();
-        c.inputBytes = TTokenBucket(options_.limits.inputRate, options_.limits.inputBurst, now);
-        c.inputFrames = TTokenBucket(options_.limits.frameRate, options_.limits.frameBurst, now);
+        c.budget = pacer_.NewBudget(now);
         connections_.emplace(id, std::move(conn));
         crowd_ = std::max(crowd_, connections_.size());
         master_.Connected(id, address, now);
-        WaitRead(c);
-        ScheduleSettle();
+        AwaitReadable(c);
+        scheduler_.RequestSettle();
         Accept();
     });
 }
@@ -170,24 +157,24 @@ void TLobbyServer::Refused(const std::string& address, const std::string& why)
 
 // --- reading -------------------------------------------------------------------
 
-void TLobbyServer::WaitRead(TLobbyConnection& c)
+void TLobbyServer::AwaitReadable(TLobbyConnection& c)
 {
-    c.waitingRead = true;
+    c.awaitingReadable = true;
     TConnId id = c.Id();
     c.Socket().async_wait(tcp::socket::wait_read, [this, id](const boost::system::error_code& ec) {
         if (ec == asio::error::operation_aborted)
             return;
         if (TLobbyConnection* c = Find(id)) {
-            c->waitingRead = false;
-            Serve(id);
+            c->awaitingReadable = false;
+            ServeInput(id);
         }
     });
 }
 
-void TLobbyServer::Serve(TConnId id)
+void TLobbyServer::ServeInput(TConnId id)
 {
     TLobbyConnection* c = Find(id);
-    if (!c || c->closing || c->paused || c->waitingRead)
+    if (!c || c->writes.closing || c->budget.paused || c->awaitingReadable)
         return;
     std::size_t handled = 0;
     TTurn turn = HandleInput(id, handled);
@@ -205,19 +192,19 @@ void TLobbyServer::Serve(TConnId id)
     switch (turn) {
     case TTurn::Wait:
         // The socket had no more to give: its next arrival wakes us.
-        WaitRead(*c);
+        AwaitReadable(*c);
         break;
     case TTurn::More:
         // Behind every other handler that is due.
-        asio::post(io_, [this, id] { Serve(id); });
+        asio::post(io_, [this, id] { ServeInput(id); });
         break;
     case TTurn::Paused:
-        Pause(*c);
+        Rest(*c);
         break;
     case TTurn::Closed:
         break;
     }
-    ScheduleSettle();
+    scheduler_.RequestSettle();
 }
 
 TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
@@ -247,12 +234,12 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
                              SIZE_MAX);
             const std::size_t before = c->Output().Bytes();
             TBatchWriter::TWrite w(c->Socket().native_handle(), &c->Output());
-            TBatchWriter::WriteOne(w);
+            writer_.WriteOne(w);
             counters_.bytesOut += before - c->Output().Bytes();
-            Doom(*c, lobby::SplitFrame(data, limits.maxFrame).error);
+            CloseSoon(*c, lobby::SplitFrame(data, limits.maxFrame).error);
             return TTurn::Closed;
         }
-        if (limits.floodLimit && !c->inputFrames.Take(now)) {
+        if (!pacer_.TakeFrame(c->budget, now)) {
             turn = TTurn::Paused;
             break;
         }
@@ -271,7 +258,7 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
             master_.Received(id, record_, now);
         }
         c = Find(id);
-        if (!c || c->closing)
+        if (!c || c->writes.closing)
             return TTurn::Closed;
     }
     std::string& input = c->Input();
@@ -284,79 +271,62 @@ TLobbyServer::TTurn TLobbyServer::HandleInput(TConnId id, std::size_t& handled)
 TLobbyServer::TTurn TLobbyServer::ReadOnce(TLobbyConnection& c)
 {
     const uint64_t now = now_ = Now();
-    if (options_.limits.floodLimit && c.inputBytes.Level(now) <= 0)
+    if (!pacer_.MayRead(c.budget, now))
         return TTurn::Paused;
     boost::system::error_code ec;
-    std::size_t n = c.Socket().read_some(asio::buffer(gReadBuffer), ec);
+    std::size_t n = c.Socket().read_some(asio::buffer(readBuffer_), ec);
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
-        c.floodSince = 0;   // it does not send faster than it is read
+        pacer_.CaughtUp(c.budget);
         return TTurn::Wait;
     }
     if (ec) {
-        Doom(c, ec == asio::error::eof ? "closed by the client" : ec.message());
+        CloseSoon(c, ec == asio::error::eof ? "closed by the client" : ec.message());
         return TTurn::Closed;
     }
-    // Charged in full: a client over its budget waits until it is paid off.
-    c.inputBytes.Charge(now, double(n));
+    pacer_.Read(c.budget, n, now);
     counters_.bytesIn += n;
-    c.Input().append(gReadBuffer, n);
+    c.Input().append(readBuffer_.data(), n);
     // A full buffer may have left more in the socket, which will not wake
     // us again: it is read in a later turn.
-    if (n == sizeof gReadBuffer)
+    if (n == readBuffer_.size())
         return TTurn::More;
-    c.floodSince = 0;
+    pacer_.CaughtUp(c.budget);
     return TTurn::Wait;
 }
 
-void TLobbyServer::Pause(TLobbyConnection& c)
+void TLobbyServer::Rest(TLobbyConnection& c)
 {
     const uint64_t now = now_ = Now();
-    // Slowed down, a client could still keep a backlog in the kernel long
-    // after it is gone. One that outpaces its budget all along is a flood.
-    if (c.floodSince == 0) {
-        c.floodSince = now;
-    } else if (now - c.floodSince >= options_.limits.inputFloodMs) {
-        Doom(c, "input flood: over its input budget for " + std::to_string(now - c.floodSince) + " ms");
+    if (std::optional<std::string> flood = pacer_.Pause(c.Id(), c.budget, now)) {
+        CloseSoon(c, *flood);
         return;
     }
-    uint64_t wait = std::max(c.inputBytes.WaitFor(now, 1), c.inputFrames.WaitFor(now, 1));
-    uint64_t at = now + std::max<uint64_t>(wait, 1);
-    c.paused = true;
-    paused_.emplace(at, c.Id());
-    if (resumeAt_ != 0 && resumeAt_ <= at)
+    SetResumeTimer();
+}
+
+void TLobbyServer::SetResumeTimer()
+{
+    const uint64_t at = pacer_.TimerToSet();
+    if (at == 0)
         return;
-    resumeAt_ = at;
     resume_.expires_at(epoch_ + std::chrono::milliseconds(at));
     resume_.async_wait([this](const boost::system::error_code& ec) {
         if (!ec && !stopped_)
-            ResumeDue();
+            ResumeRested();
     });
 }
 
-void TLobbyServer::ResumeDue()
+void TLobbyServer::ResumeRested()
 {
-    resumeAt_ = 0;
     const uint64_t now = now_ = Now();
-    std::vector<TConnId> due;
-    while (!paused_.empty() && paused_.begin()->first <= now) {
-        due.push_back(paused_.begin()->second);
-        paused_.erase(paused_.begin());
-    }
-    for (TConnId id : due) {
+    for (TConnId id : pacer_.TakeDue(now)) {
         if (TLobbyConnection* c = Find(id)) {
-            c->paused = false;
+            c->budget.paused = false;
             // Each in a turn of its own, so many resumed at once still take turns.
-            asio::post(io_, [this, id] { Serve(id); });
+            asio::post(io_, [this, id] { ServeInput(id); });
         }
     }
-    if (!paused_.empty()) {
-        resumeAt_ = paused_.begin()->first;
-        resume_.expires_at(epoch_ + std::chrono::milliseconds(resumeAt_));
-        resume_.async_wait([this](const boost::system::error_code& ec) {
-            if (!ec && !stopped_)
-                ResumeDue();
-        });
-    }
+    SetResumeTimer();
 }
 
 // --- writing -------------------------------------------------------------------
@@ -364,181 +334,110 @@ void TLobbyServer::ResumeDue()
 void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
 {
     TLobbyConnection* c = Find(conn);
-    if (!c || c->closing)
+    if (!c || c->writes.closing)
         return;
     if (!c->Output().Push(frame, slot, now_, options_.limits.sendQueue)) {
-        Doom(*c, "more than " + std::to_string(options_.limits.sendQueue)
-                     + " bytes of chat and notices waiting (slow reader)");
+        CloseSoon(*c, "more than " + std::to_string(options_.limits.sendQueue)
+                          + " bytes of chat and notices waiting (slow reader)");
         return;
     }
     ++counters_.framesOut;
     // Chat, notices and pings are what a player waits for; the records of
     // the lobby's state may wait for the next round.
-    Queued(*c, slot.kind == TSlot::None || slot.kind == TSlot::GameGone);
+    ScheduleWrite(*c, slot.kind == TSlot::None || slot.kind == TSlot::GameGone);
 }
 
 void TLobbyServer::Hurry(TConnId conn)
 {
     TLobbyConnection* c = Find(conn);
-    if (c && !c->closing && !c->Output().Empty())
-        Queued(*c, true);
+    if (c && !c->writes.closing && !c->Output().Empty())
+        ScheduleWrite(*c, true);
 }
 
-void TLobbyServer::Queued(TLobbyConnection& c, bool urgent)
+void TLobbyServer::ScheduleWrite(TLobbyConnection& c, bool urgent)
 {
-    if (c.waitingWrite)
-        return;   // written once the socket takes more
-    if (!c.inRound) {
-        c.inRound = true;
-        round_.push_back(c.Id());
-        ScheduleRound();
-    }
-    // A queue that holds a good many records already goes without waiting
-    // for the round: one write carries them all the same, and what waits
-    // for a round stays small however fast the lobby changes.
-    if ((urgent || c.Output().Frames() >= kRoundBacklog) && !c.ready) {
-        c.ready = true;
-        ready_.push_back(c.Id());
-        ScheduleSettle();
-    }
+    scheduler_.Queued(c.Id(), c.writes, urgent, connections_.size());
 }
 
-void TLobbyServer::WaitWrite(TLobbyConnection& c)
+void TLobbyServer::AwaitWritable(TLobbyConnection& c)
 {
-    c.waitingWrite = true;
+    c.writes.awaitingWritable = true;
     TConnId id = c.Id();
     c.Socket().async_wait(tcp::socket::wait_write, [this, id](const boost::system::error_code& ec) {
         if (ec == asio::error::operation_aborted)
             return;
         if (TLobbyConnection* c = Find(id)) {
-            c->waitingWrite = false;
+            c->writes.awaitingWritable = false;
             now_ = Now();
             // It has waited already: what is left goes at once.
-            Queued(*c, true);
+            ScheduleWrite(*c, true);
         }
     });
 }
 
-void TLobbyServer::ScheduleSettle(bool gather)
-{
-    // Waits a moment for what else is on its way: the lines that several
-    // clients send at once then go out with one write per receiver instead
-    // of one each. A round left over from a busy turn goes as soon as the
-    // handlers already due have run.
-    if (settlePending_)
-        return;
-    settlePending_ = true;
-    if (!gather) {
-        asio::post(io_, [this] {
-            settlePending_ = false;
-            if (!stopped_)
-                Settle();
-        });
-        return;
-    }
-    settle_.expires_after(kGatherWrites);
-    settle_.async_wait([this](const boost::system::error_code& ec) {
-        settlePending_ = false;
-        if (!ec && !stopped_)
-            Settle();
-    });
-}
-
-void TLobbyServer::Written(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before)
+void TLobbyServer::AfterWrite(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before)
 {
     counters_.bytesOut += before - c.Output().Bytes();
     if (w.failed)
-        Doom(c, w.error);
-    else if (w.blocked && !c.waitingWrite)
-        WaitWrite(c);
+        CloseSoon(c, w.error);
+    else if (w.blocked && !c.writes.awaitingWritable)
+        AwaitWritable(c);
 }
 
-std::chrono::microseconds RoundSpacing(std::size_t connections, uint32_t sendWaitMs)
+void TLobbyServer::SetSettleTimer(std::chrono::microseconds delay)
 {
-    // A record waits for its round, and a frame that waits --send-wait
-    // makes its reader a slow one: a round comes well within that time.
-    const auto longest = std::min<std::chrono::microseconds>(kLongestRound, std::chrono::milliseconds(sendWaitMs) / 4);
-    return std::clamp(int64_t(connections) * kRoundPerConnection, std::chrono::microseconds(kGatherWrites),
-                      std::max<std::chrono::microseconds>(longest, kGatherWrites));
-}
-
-void TLobbyServer::ScheduleRound()
-{
-    // The lobby's state goes out in rounds, the more players the further
-    // apart: every change is told to every player, so a crowd arriving one
-    // by one would otherwise cost a write to each player for each arrival.
-    // What waits for a round is bounded by the send queues' own rules.
-    // A record that changes again within a round is sent once (see
-    // TSendQueue), and what a player waits for goes at once all the same.
-    if (roundPending_)
+    if (delay.count() == 0) {
+        // Behind every handler that is due already.
+        asio::post(io_, [this] {
+            scheduler_.SettleFired();
+            if (!stopped_)
+                WriteAndClose();
+        });
         return;
-    roundPending_ = true;
-    const auto wait = RoundSpacing(connections_.size(), options_.limits.sendWaitMs);
-    roundTimer_.expires_after(wait);
-    roundTimer_.async_wait([this](const boost::system::error_code& ec) {
-        roundPending_ = false;
-        if (ec || stopped_)
-            return;
-        for (TConnId id : round_) {
-            TLobbyConnection* c = Find(id);
-            if (!c)
-                continue;
-            c->inRound = false;
-            if (!c->ready && !c->waitingWrite && !c->closing && !c->Output().Empty()) {
-                c->ready = true;
-                ready_.push_back(id);
-            }
-        }
-        round_.clear();
-        now_ = Now();
-        Settle();
+    }
+    settle_.expires_after(delay);
+    settle_.async_wait([this](const boost::system::error_code& ec) {
+        scheduler_.SettleFired();
+        if (!ec && !stopped_)
+            WriteAndClose();
     });
 }
 
-void TLobbyServer::Settle()
+void TLobbyServer::SetRoundTimer(std::chrono::microseconds delay)
 {
-    // What is queued goes out before the doomed are closed: closing tells
-    // everyone of each departure, and must not hold up what was already on
-    // its way. Whatever that brings waits for a turn of its own, behind the
-    // handlers already due, so a crowd leaving at once is told in rounds.
-    const std::size_t writes = std::min(ready_.size(), kWritesPerTurn);
-    std::vector<TConnId> ready(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
-    ready_.erase(ready_.begin(), ready_.begin() + std::ptrdiff_t(writes));
+    roundTimer_.expires_after(delay);
+    roundTimer_.async_wait([this](const boost::system::error_code& ec) {
+        if (ec || stopped_)
+            return;
+        scheduler_.Round();
+        now_ = Now();
+        WriteAndClose();
+    });
+}
+
+void TLobbyServer::WriteAndClose()
+{
     now_ = Now();
     writes_.clear();
     writing_.clear();
-    for (TConnId id : ready) {
+    for (TConnId id : scheduler_.TakeWrites()) {
         TLobbyConnection* c = Find(id);
-        if (!c)
-            continue;
-        c->ready = false;
-        if (c->closing)
-            continue;
         writes_.emplace_back(c->Socket().native_handle(), &c->Output());
         writing_.emplace_back(c, c->Output().Bytes());
     }
     writer_.Write(writes_);
     for (std::size_t i = 0; i < writes_.size(); ++i)
-        Written(*writing_[i].first, writes_[i], writing_[i].second);
-    std::vector<std::pair<TConnId, std::string>> doomed;
-    const std::size_t n = std::min(doomed_.size(), kClosesPerTurn);
-    doomed.assign(std::make_move_iterator(doomed_.begin()), std::make_move_iterator(doomed_.begin() + n));
-    doomed_.erase(doomed_.begin(), doomed_.begin() + std::ptrdiff_t(n));
-    for (auto& [id, reason] : doomed)
+        AfterWrite(*writing_[i].first, writes_[i], writing_[i].second);
+    for (auto& [id, reason] : scheduler_.TakeCloses())
         Close(id, reason, true);
-    if (!ready_.empty() || !doomed_.empty())
-        ScheduleSettle(false);
+    scheduler_.SettleDone();
 }
 
 // --- closing -------------------------------------------------------------------
 
-void TLobbyServer::Doom(TLobbyConnection& c, const std::string& reason)
+void TLobbyServer::CloseSoon(TLobbyConnection& c, const std::string& reason)
 {
-    if (c.closing)
-        return;
-    c.closing = true;
-    doomed_.emplace_back(c.Id(), reason);
-    ScheduleSettle();
+    scheduler_.CloseSoon(c.Id(), c.writes, reason);
 }
 
 void TLobbyServer::Drop(TConnId conn, const std::string& reason)
@@ -563,8 +462,7 @@ void TLobbyServer::Close(TConnId id, const std::string& reason, bool tellMaster)
     // The last client gone: hand the heap that a crowd took back to the system.
     if (connections_.empty()) {
         decltype(connections_)().swap(connections_);
-        std::vector<TConnId>().swap(round_);
-        std::vector<TConnId>().swap(ready_);
+        scheduler_.ReleaseMemory();
         malloc_trim(0);
         crowd_ = 0;
     }
@@ -585,7 +483,7 @@ void TLobbyServer::Housekeeping()
         master_.Tick(now);
         DropSlowReaders(now);
         TrimAfterCrowd();
-        ScheduleSettle();
+        scheduler_.RequestSettle();
         Housekeeping();
     });
 }
@@ -598,8 +496,8 @@ void TLobbyServer::DropSlowReaders(uint64_t nowMs)
     const uint32_t limit = options_.limits.sendWaitMs;
     for (auto& [id, c] : connections_) {
         TSendQueue& q = c->Output();
-        if (!c->closing && !q.Empty() && nowMs - q.WaitingSince() > limit)
-            Doom(*c, "slow reader: a frame waited " + std::to_string(nowMs - q.WaitingSince()) + " ms");
+        if (!c->writes.closing && !q.Empty() && nowMs - q.WaitingSince() > limit)
+            CloseSoon(*c, "slow reader: a frame waited " + std::to_string(nowMs - q.WaitingSince()) + " ms");
     }
 }
 

@@ -2,29 +2,28 @@
 // into records for TLobbyMaster and carries its frames back out.
 //
 // One client can cost the others only so much: what is read from it is
-// bounded by its input budget (reading stops while it is spent, so the
-// kernel pushes back on the client), and one turn of the loop handles at
-// most a few frames of it before the others have their turn.
+// bounded by its input budget (TInputPacer), and one turn of the loop
+// handles at most a few frames of it before the others have their turn.
+// When the queues are written is TWriteScheduler's to say; this class runs
+// the sockets, the timers and the deferred closes.
 #pragma once
 
 #include "batchwrite.h"
 #include "connection.h"
+#include "inputpacer.h"
 #include "lobbymaster.h"
 #include "options.h"
 #include "ratelimit.h"
+#include "writescheduler.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
 
+#include <array>
 #include <chrono>
 #include <memory>
-#include <set>
 #include <unordered_map>
 #include <vector>
-
-// How far apart the rounds that write the lobby's state to `connections`
-// clients are, for a slow-reader limit of `sendWaitMs`.
-std::chrono::microseconds RoundSpacing(std::size_t connections, uint32_t sendWaitMs);
 
 class TLobbyServer : private TLobbyOutput {
 public:
@@ -50,35 +49,42 @@ private:
     void Hurry(TConnId conn) override;
     // Something was queued for the connection: it is written in the next
     // round, or after a moment when `urgent`.
-    void Queued(TLobbyConnection& c, bool urgent);
+    void ScheduleWrite(TLobbyConnection& c, bool urgent);
     void Drop(TConnId conn, const std::string& reason) override;
 
     void Accept();
     void Refused(const std::string& address, const std::string& why);
-    void WaitRead(TLobbyConnection& c);
-    void WaitWrite(TLobbyConnection& c);
+    void AwaitReadable(TLobbyConnection& c);
+    void AwaitWritable(TLobbyConnection& c);
     // One turn of input work: the frames waiting, then at most one read.
-    void Serve(TConnId id);
+    void ServeInput(TConnId id);
     TTurn HandleInput(TConnId id, std::size_t& handled);
     TTurn ReadOnce(TLobbyConnection& c);
-    void Pause(TLobbyConnection& c);
-    void ResumeDue();
+    // Over its input budget: not read until it has refilled.
+    void Rest(TLobbyConnection& c);
+    void SetResumeTimer();
+    void ResumeRested();
     // What became of a write of c's queue, which held `before` bytes: the
     // bytes are counted, and a failed socket is closed or a full one waited on.
-    void Written(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before);
+    void AfterWrite(TLobbyConnection& c, TBatchWriter::TWrite& w, std::size_t before);
     void Housekeeping();
     void DropSlowReaders(uint64_t nowMs);
     void TrimAfterCrowd();
-    // Ends a connection inside the current event; Settle() closes it.
-    void Doom(TLobbyConnection& c, const std::string& reason);
-    // Writes the queues that are ready, then closes the doomed connections;
-    // again in a later turn while either brought more of the other.
-    void Settle();
-    void ScheduleSettle(bool gather = true);
-    void ScheduleRound();
+    // Ends a connection inside the current event; the next settle closes it.
+    void CloseSoon(TLobbyConnection& c, const std::string& reason);
+    // The write scheduler's two timers.
+    void SetSettleTimer(std::chrono::microseconds delay);
+    void SetRoundTimer(std::chrono::microseconds delay);
+    // A settle: writes the queues that are due, then closes the connections
+    // ending (the scheduler says which, and how many in one turn).
+    void WriteAndClose();
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
     uint64_t Now() const;
+
+    // A turn of one connection reads at most this much, into this one
+    // buffer; only what is not handled in the turn stays with the connection.
+    static constexpr std::size_t kReadChunk = 16 * 1024;
 
     boost::asio::io_context& io_;
     TServerOptions options_;
@@ -92,21 +98,17 @@ private:
     std::chrono::steady_clock::time_point epoch_;
     TLobbyMaster master_;
     std::unordered_map<TConnId, std::unique_ptr<TLobbyConnection>> connections_;
-    std::set<std::pair<uint64_t, TConnId>> paused_;   // by when they may be read again
-    uint64_t resumeAt_ = 0;                            // when resume_ fires; 0 = not armed
-    std::vector<TConnId> round_;                       // queued to since the last round
-    std::vector<TConnId> ready_;                       // to be written in the next settle
+    TInputPacer pacer_;
+    TWriteScheduler scheduler_;
     TBatchWriter writer_;
     std::vector<TBatchWriter::TWrite> writes_;         // a settle's writes, kept between settles
     std::vector<std::pair<TLobbyConnection*, std::size_t>> writing_;   // and whose they are, with their bytes before
-    std::vector<std::pair<TConnId, std::string>> doomed_;
+    std::array<char, kReadChunk> readBuffer_;
     LobbyRecord record_;                               // the record being handled, reused
     TLogBudget refusedLog_;                            // lines about refused connections
     std::size_t crowd_ = 0;                            // most connections since the heap was last trimmed
     TLobbyCounters counters_;
     TConnId nextId_ = 1;
     bool stopped_ = false;
-    bool settlePending_ = false;
-    bool roundPending_ = false;
     uint64_t now_ = 0;                                 // the time of the event being handled
 };

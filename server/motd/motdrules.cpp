@@ -1,6 +1,6 @@
 #include "motdrules.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <algorithm>
 

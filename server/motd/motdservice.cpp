@@ -16,9 +16,9 @@ TMotdMasterLimits LimitsOf(const TMotdOptions& o)
     return l;
 }
 
-TMotdHttpServer::TLimits HttpLimitsOf(const TServerOptions& o)
+THttpListener::TLimits HttpLimitsOf(const TServerOptions& o)
 {
-    TMotdHttpServer::TLimits l;
+    THttpListener::TLimits l;
     l.maxConnections = o.motd.maxConnections;
     l.perAddress = o.motd.perAddress;
     l.idle = std::chrono::milliseconds(o.motd.idleMs);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "log.h"
-#include "motdhttp.h"
+#include "httplistener.h"
 #include "motdmaster.h"
 #include "motdudp.h"
 #include "newsfile.h"
@@ -40,7 +40,7 @@ private:
     std::chrono::steady_clock::time_point epoch_;
     TNewsFile news_;
     TMotdMaster master_;
-    TMotdHttpServer http_;
+    THttpListener http_;
     TMotdUdpServer udp_;
     TPages pages_;
     const std::string* webClient_ = nullptr;   // the address of the web request being answered

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "lobbyview.h"
-#include "motdmaster.h"
+#include "httpanswer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "shellutil.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
 #include "platform/shell.h"

@@ -3,7 +3,7 @@
 // it hands to the network clients.
 #include "config_main.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "exesearch.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"

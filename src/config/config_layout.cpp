@@ -3,6 +3,7 @@
 // dialog's design; the game build moves a few of them (scconfig_main).
 #include "config_main.h"
 
+#include "platform/linklabel.h"
 #include "radiogroup.h"
 
 #include <QCheckBox>
@@ -10,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -93,30 +93,6 @@ public:
         if (OnDropDown)
             OnDropDown();
         QComboBox::showPopup();
-    }
-};
-
-// A label that acts like a web link: hand cursor, underlined, clickable.
-class TLinkLabel : public QLabel {
-public:
-    TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
-    {
-        setCursor(Qt::PointingHandCursor);
-        QFont f = font();
-        f.setUnderline(true);
-        setFont(f);
-        QPalette p = palette();
-        p.setColor(QPalette::WindowText, Qt::blue);
-        setPalette(p);
-    }
-    std::function<void()> OnClick;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override
-    {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
-            OnClick();
-        QLabel::mouseReleaseEvent(event);
     }
 };
 

@@ -1,8 +1,8 @@
 #include "config_main.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "formstorage.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"

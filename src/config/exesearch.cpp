@@ -1,6 +1,6 @@
 #include "exesearch.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "platform/files.h"
 
 #include <algorithm>

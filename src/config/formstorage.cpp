@@ -1,6 +1,6 @@
 #include "formstorage.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "platform/ansi.h"
 #include "radiogroup.h"
 

@@ -3,7 +3,7 @@
 // family has those heaps; everywhere else each figure is 100.
 #pragma once
 
-#include "app/errors.h"
+#include "text/errors.h"
 
 #include <cstdint>
 

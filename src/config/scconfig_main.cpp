@@ -1,6 +1,6 @@
 #include "scconfig_main.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "radiogroup.h"
 #include "serverlist/customserver.h"
 

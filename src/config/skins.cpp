@@ -1,7 +1,7 @@
 #include "skins.h"
 
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config_main.h"
 #include "exesearch.h"
 #include "platform/ansi.h"

@@ -1,14 +1,13 @@
 #include "motd_main.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/config_main.h"
 #include "config/skins.h"
 #include "motd/docking.h"
 #include "motd/motdtext.h"
-#include "motd/topmost.h"
-#include "motd/updaterlaunch.h"
+#include "platform/topmost.h"
 #include "net/HttpProt.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
@@ -330,10 +329,10 @@ void Tmotd_form::CheckVersion(bool expired, bool newVersion)
 
 void Tmotd_form::RunUpdater()
 {
-    if (!config_)
+    if (!config_ || !ShowUpdater)
         return;
     TNormalizeTopMosts normal;
-    ShowUpdaterModal(config_, config_->SettingsKey());
+    ShowUpdater(config_, config_->SettingsKey());
 }
 
 void Tmotd_form::motd_textURLClick(TRichEdit98*, const std::string& url)

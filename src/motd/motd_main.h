@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,8 +57,12 @@ public:
 
     // The version prompts: an expired build, a new version announced.
     void CheckVersion(bool expired, bool newVersion);
-    // Opens the updater modally on the settings key.
+    // Opens the updater modally on the settings key, through ShowUpdater.
     void RunUpdater();
+    // Shows the updater window modally for the configuration and the settings
+    // key and returns when it is closed. Start-up sets it; the updater sits
+    // above this window, so the window does not make it itself.
+    std::function<void(Tconfig_form* config, const std::string& settingsKey)> ShowUpdater;
 
     void motd_textURLClick(TRichEdit98* Sender, const std::string& url);
 

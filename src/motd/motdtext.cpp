@@ -1,6 +1,6 @@
 #include "motdtext.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <cstdint>
 

@@ -4,6 +4,7 @@
 #include "motd/rtfreader.h"
 #include "motd/rtfwriter.h"
 #include "platform/ansi.h"
+#include "platform/fireevent.h"
 
 #include <QColor>
 #include <QMouseEvent>
@@ -65,8 +66,6 @@ void TRichEdit98::mouseReleaseEvent(QMouseEvent* event)
     pressedAnchor_.clear();
     QPointer<TRichEdit98> alive(this);
     QTextBrowser::mouseReleaseEvent(event);
-    if (clicked && alive && OnURLClick) {
-        TURLClickEvent handler = OnURLClick;
-        handler(this, platform::ToAnsi(anchor));
-    }
+    if (clicked && alive)
+        platform::FireEvent(this, OnURLClick, this, platform::ToAnsi(anchor));
 }

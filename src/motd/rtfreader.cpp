@@ -1,6 +1,6 @@
 #include "rtfreader.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "platform/codepage.h"
 
 #include <algorithm>

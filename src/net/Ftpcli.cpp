@@ -1,8 +1,9 @@
 #include "Ftpcli.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "ftpparse.h"
 #include "platform/ticks.h"
+#include "platform/fireevent.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -56,22 +57,8 @@ int64_t LocalFileSize(const std::string& path)
 
 } // namespace
 
-// The data connection: a TWSocket that connects out (passive mode, or through
-// SOCKS), or that takes over the connection the server opened to us (PORT).
-class TFtpClient::TDataSocket : public TWSocket {
-public:
-    using TWSocket::TWSocket;
-    void Adopt(int fd)
-    {
-        Close();
-        AttachSocket(fd);
-        FState = ssConnected;
-        AsyncSelect(FD_READ | FD_CLOSE);
-    }
-};
-
 TFtpClient::TFtpClient(QObject* Owner)
-    : QObject(Owner), FControl(new TWSocket(this)), FData(new TDataSocket(this)), FTimer(new QTimer(this))
+    : QObject(Owner), FControl(new TWSocket(this)), FData(new TWSocket(this)), FTimer(new QTimer(this))
 {
     FTimer->setSingleShot(true);
     FTimer->setTimerType(Qt::PreciseTimer);   // a coarse timer may fire up to 5% early
@@ -96,7 +83,7 @@ TFtpClient::~TFtpClient()
     ++FSerial;
     if (FWaitLoop)
         FWaitLoop->quit();
-    for (TWSocket* s : {FControl, static_cast<TWSocket*>(FData)}) {
+    for (TWSocket* s : {FControl, FData}) {
         s->OnDnsLookupDone = nullptr;
         s->OnSessionConnected = nullptr;
         s->OnDataAvailable = nullptr;
@@ -112,12 +99,9 @@ TWSocket* TFtpClient::DataSocket() const { return FData; }
 
 // --- common steps ------------------------------------------------------------
 
-void TFtpClient::Display(const std::string& text)
+bool TFtpClient::Display(const std::string& text)
 {
-    if (!OnDisplay)
-        return;
-    TFtpDisplay copy = OnDisplay;
-    copy(this, text);
+    return platform::FireEvent(this, OnDisplay, this, text);
 }
 
 bool TFtpClient::CanStart()
@@ -172,14 +156,13 @@ void TFtpClient::SendCommand(Step step, const std::string& command)
     if (FState != ftpTransfer)
         FState = ftpWaitingResponse;
     const uint32_t serial = FSerial;
-    QPointer<TFtpClient> alive(this);
-    Display("> " + command);
-    if (!alive || serial != FSerial)
+    if (!Display("> " + command) || serial != FSerial)
         return;
+    QPointer<TFtpClient> alive(this);
     if (!FControl->SendStr(command + "\r\n") && alive && serial == FSerial) {
         const int error = FControl->LastError();
         FControl->Close();
-        Fail(error, WithCode(error));
+        Done(error, WithCode(error));
     }
 }
 
@@ -199,10 +182,7 @@ void TFtpClient::Done(int error, const std::string& message)
     FState = ftpReady;
     if (FWaitLoop)
         FWaitLoop->quit();
-    if (OnRequestDone) {
-        TFtpRequestDone copy = OnRequestDone;
-        copy(this, request, error);
-    }
+    platform::FireEvent(this, OnRequestDone, this, request, error);
 }
 
 void TFtpClient::CloseTransfer()
@@ -314,7 +294,7 @@ void TFtpClient::ControlConnected(int error)
     if (FStep != Step::Greeting)
         return;
     if (error) {
-        Fail(error, "Unable to connect to " + HostName + ": " + WithCode(error));
+        Done(error, "Unable to connect to " + HostName + ": " + WithCode(error));
         return;
     }
     FState = ftpWaitingResponse;
@@ -338,7 +318,7 @@ void TFtpClient::ControlData()
                 Display("! Reply too long");
                 FControl->Close();
                 if (alive)
-                    Fail(500, "500 Reply too long");
+                    Done(500, "500 Reply too long");
                 return;
             }
             std::vector<std::string> lines(r.lines.begin(), r.lines.end());
@@ -362,9 +342,9 @@ void TFtpClient::ControlClosed(int error)
         return;
     Display("! Control connection closed");
     if (error)
-        Fail(error, WithCode(error));
+        Done(error, WithCode(error));
     else
-        Fail(kNotReadyError, FStatusCode == 421 ? FLastResponse : "421 Connection closed by the server");
+        Done(kNotReadyError, FStatusCode == 421 ? FLastResponse : "421 Connection closed by the server");
 }
 
 bool TFtpClient::Accepts(int code, std::initializer_list<int> accepted)
@@ -372,7 +352,7 @@ bool TFtpClient::Accepts(int code, std::initializer_list<int> accepted)
     for (int a : accepted)
         if (a == code)
             return true;
-    Fail(code ? code : 500, FLastResponse);
+    Done(code ? code : 500, FLastResponse);
     return false;
 }
 
@@ -390,7 +370,7 @@ void TFtpClient::HandleReply(int code, const std::vector<std::string>& lines)
         if (code == 120)
             return;   // ready in a moment: the greeting proper follows
         if (code < 200 || code > 299) {
-            Fail(code ? code : 500, FLastResponse);
+            Done(code ? code : 500, FLastResponse);
             return;
         }
         FRequest = ftpUserAsync;
@@ -423,7 +403,7 @@ void TFtpClient::HandleReply(int code, const std::vector<std::string>& lines)
             FRemoteSize = *size;
             Done(0);
         } else {
-            Fail(500, FLastResponse);
+            Done(500, FLastResponse);
         }
         return;
     case Step::Pasv: {
@@ -431,7 +411,7 @@ void TFtpClient::HandleReply(int code, const std::vector<std::string>& lines)
             return;
         auto named = ftp::ParsePassiveReply(FLastResponse);
         if (!named) {
-            Fail(500, FLastResponse);
+            Done(500, FLastResponse);
             return;
         }
         // The data connection goes to the server we are talking to, whatever
@@ -497,16 +477,13 @@ void TFtpClient::StartGet(bool resume)
     else if (LocalFileName.empty())
         refusal = "LocalFileName emtpy";
     if (!refusal.empty()) {
-        // A background request ends from the event loop, never inside the call.
-        QPointer<TFtpClient> alive(this);
+        // A background request ends from the event loop, never inside the call
+        // (and not at all once the client is gone).
         QMetaObject::invokeMethod(
             this,
             [this, kind, refusal] {
                 FErrorMessage = refusal;
-                if (OnRequestDone) {
-                    TFtpRequestDone copy = OnRequestDone;
-                    copy(this, kind, kNotReadyError);
-                }
+                platform::FireEvent(this, OnRequestDone, this, kind, kNotReadyError);
             },
             Qt::QueuedConnection);
         return;
@@ -568,7 +545,7 @@ bool TFtpClient::OpenLocalFile(bool append)
         if (FFile >= 0)
             ::close(FFile);
         FFile = -1;
-        Fail(kLocalFileError, "Unable to open local file " + LocalFileName);
+        Done(kLocalFileError, "Unable to open local file " + LocalFileName);
     }
     return ok;
 }
@@ -592,7 +569,7 @@ void TFtpClient::ListenForData()
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        Fail(10049, "Unable to open a data port: " + std::string(std::strerror(error)));
+        Done(10049, "Unable to open a data port: " + std::string(std::strerror(error)));
         return;
     }
     FListener = fd;
@@ -622,7 +599,7 @@ void TFtpClient::AcceptData()
     FListenNotifier = nullptr;
     ::close(FListener);
     FListener = -1;
-    FData->Adopt(fd);
+    FData->AdoptConnected(fd);
 }
 
 void TFtpClient::DataConnected(int error)
@@ -630,7 +607,7 @@ void TFtpClient::DataConnected(int error)
     if (FState != ftpTransfer || FStep != Step::Pasv)
         return;
     if (error) {
-        Fail(error, "Data connection failed: " + WithCode(error));
+        Done(error, "Data connection failed: " + WithCode(error));
         return;
     }
     SendTransferCommands();
@@ -653,7 +630,7 @@ void TFtpClient::DataAvailable()
         if (FFile < 0) {
             // Data before the file is open (RETR not yet sent): the server
             // does not keep to the order of the exchange.
-            Fail(500, "Data came before it was asked for");
+            Done(500, "Data came before it was asked for");
             return;
         }
         std::size_t done = 0;
@@ -662,7 +639,7 @@ void TFtpClient::DataAvailable()
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
-                Fail(kLocalFileError, "Unable to write local file " + LocalFileName + ": " + std::strerror(errno));
+                Done(kLocalFileError, "Unable to write local file " + LocalFileName + ": " + std::strerror(errno));
                 return;
             }
             done += std::size_t(w);
@@ -676,9 +653,7 @@ void TFtpClient::DataAvailable()
     RestartTimer();
     if (OnProgress) {
         bool abort = false;
-        TFtpProgress copy = OnProgress;
-        copy(this, FOffset + FReceived, abort);
-        if (!alive || serial != FSerial)
+        if (!platform::FireEvent(this, OnProgress, this, FOffset + FReceived, abort) || serial != FSerial)
             return;
         if (abort) {
             Display("! Abort requested");
@@ -694,7 +669,7 @@ void TFtpClient::DataClosed(int error)
     if (FState != ftpTransfer)
         return;
     if (error) {
-        Fail(error, "Data connection broken: " + WithCode(error));
+        Done(error, "Data connection broken: " + WithCode(error));
         return;
     }
     FDataDone = true;
@@ -707,10 +682,8 @@ void TFtpClient::DataClosed(int error)
         std::snprintf(note, sizeof note, " (%lld Bytes/sec)", static_cast<long long>(double(FReceived) / seconds));
         text += note;
     }
-    QPointer<TFtpClient> alive(this);
     const uint32_t serial = FSerial;
-    Display(text);
-    if (alive && serial == FSerial)
+    if (Display(text) && serial == FSerial)
         FinishTransferIfDone();
 }
 
@@ -720,7 +693,7 @@ void TFtpClient::FinishTransferIfDone()
         return;
     if (FFile >= 0 && ::close(FFile) != 0) {
         FFile = -1;
-        Fail(kLocalFileError, "Unable to write local file " + LocalFileName);
+        Done(kLocalFileError, "Unable to write local file " + LocalFileName);
         return;
     }
     FFile = -1;

@@ -123,8 +123,6 @@ public:
     static constexpr int kLocalFileError = 550;
 
 private:
-    class TDataSocket;
-
     enum class Step {
         None,
         Greeting, User, Pass,
@@ -133,7 +131,9 @@ private:
     };
 
     TWSocket* FControl;
-    TDataSocket* FData;
+    // The data connection: connects out (passive mode, or through SOCKS), or
+    // takes over the connection the server opened to us (PORT).
+    TWSocket* FData;
     TFtpState FState = ftpReady;
     TFtpRequest FRequest = ftpNone;
     Step FStep = Step::None;
@@ -165,10 +165,10 @@ private:
     void Begin(TFtpRequest request);
     bool Wait();
     void SendCommand(Step step, const std::string& command);
-    void Display(const std::string& text);
+    // False when the handler freed the client.
+    bool Display(const std::string& text);
     // Ends the request: 0 for success, else the error code with ErrorMessage.
     void Done(int error, const std::string& message = {});
-    void Fail(int error, const std::string& message) { Done(error, message); }
     void CloseTransfer();
     void RestartTimer();
 

@@ -1,7 +1,8 @@
 #include "HttpProt.h"
 
-#include "app/errors.h"
-#include "app/textfuncs.h"
+#include "text/errors.h"
+#include "text/textfuncs.h"
+#include "platform/fireevent.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -358,14 +359,9 @@ bool THttpCli::TakeBody(const char* data, std::size_t len)
             return false;
     }
     FBodyCount += int64_t(len);
-    if (OnDocData) {
-        QPointer<THttpCli> alive(this);
-        const uint32_t serial = FSerial;
-        THttpDataEvent copy = OnDocData;
-        copy(this, data, int(len));
-        if (!alive || serial != FSerial)
-            return false;
-    }
+    const uint32_t serial = FSerial;
+    if (!platform::FireEvent(this, OnDocData, this, data, int(len)) || serial != FSerial)
+        return false;
     if (BodyStream && BodyStream->write(data, qint64(len)) != qint64(len)) {
         // A document that cannot be stored whole is not delivered as done.
         FStatus = 404;
@@ -433,11 +429,6 @@ bool THttpCli::SetState(THttpState state)
 
 bool THttpCli::Notify(const THttpEvent& event)
 {
-    if (!event)
-        return true;
-    QPointer<THttpCli> alive(this);
     const uint32_t serial = FSerial;
-    THttpEvent copy = event;
-    copy(this);
-    return alive && serial == FSerial;
+    return platform::FireEvent(this, event, this) && serial == FSerial;
 }

@@ -1,7 +1,8 @@
 #include "Pinger.h"
 
 #include "platform/ticks.h"
-#include "wsockerrors.h"
+#include "winsockcodes.h"
+#include "platform/fireevent.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -176,8 +177,6 @@ void TPinger::Finish()
     ReplyTime = FReplyCount > 0 ? FTimeSum / FReplyCount : 9999;
     QPointer<TPinger> alive(this);
     Close(); // may report, and an OnError handler may free us
-    if (alive && OnReply) {
-        TNotifyEvent handler = OnReply;
-        handler(this);
-    }
+    if (alive)
+        platform::FireEvent(this, OnReply, this);
 }

@@ -1,8 +1,9 @@
 #include "WSocket.h"
 
 #include "socksproto.h"
-#include "wsockerrors.h"
-#include "wsocketerrors.h"
+#include "winsockcodes.h"
+#include "transfererrors.h"
+#include "platform/fireevent.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -52,9 +53,9 @@ TWSocket::~TWSocket()
     ++FGeneration;
 }
 
-std::string TWSocket::ErrorText(int Error) { return wsocket::ErrorText(Error); }
+std::string TWSocket::ErrorText(int Error) { return transfersocket::ErrorText(Error); }
 
-std::string TWSocket::SocketErrorText(int Error) const { return wsocket::ErrorText(Error); }
+std::string TWSocket::SocketErrorText(int Error) const { return transfersocket::ErrorText(Error); }
 
 template <typename F>
 void TWSocket::Later(F step)
@@ -71,13 +72,8 @@ void TWSocket::Later(F step)
 
 bool TWSocket::Fire(const TWSocketEvent& event, int error)
 {
-    if (!event)
-        return true;
-    QPointer<TWSocket> alive(this);
     const uint32_t generation = FGeneration;
-    TWSocketEvent copy = event;
-    copy(this, error);
-    return alive && generation == FGeneration;
+    return platform::FireEvent(this, event, this, error) && generation == FGeneration;
 }
 
 void TWSocket::Connect()
@@ -145,10 +141,8 @@ void TWSocket::LookupDone(uint32_t address, int error)
 {
     if (error) {
         FFailedStep = TConnectStep::Lookup;
-        QPointer<TWSocket> alive(this);
         const uint32_t generation = FGeneration;
-        ReportSocketError(error);
-        if (!alive || generation != FGeneration || !Fire(OnDnsLookupDone, error))
+        if (!ReportSocketError(error) || generation != FGeneration || !Fire(OnDnsLookupDone, error))
             return;
         FPhase = TWSocket::Phase::Idle;
         FState = ssClosed;
@@ -190,10 +184,8 @@ void TWSocket::StartConnect(uint32_t address)
 void TWSocket::Failed(TConnectStep step, int error)
 {
     FFailedStep = step;
-    QPointer<TWSocket> alive(this);
     const uint32_t generation = FGeneration;
-    ReportSocketError(error);
-    if (!alive || generation != FGeneration)
+    if (!ReportSocketError(error) || generation != FGeneration)
         return;
     DiscardSocket();
     FSocksInput.clear();
@@ -258,17 +250,17 @@ void TWSocket::SocketEvent(TSocket Socket, int Event, int Error)
             return;
         }
         {
-            QPointer<TWSocket> alive(this);
             const uint32_t generation = FGeneration;
-            if (Error)
-                ReportSocketError(Error);
-            if (!alive || generation != FGeneration)
+            if (Error && !ReportSocketError(Error))
+                return;
+            if (generation != FGeneration)
                 return;
             if (!FPending.empty() && !Fire(OnDataAvailable, 0))
                 return;
             FPending.clear();
             FPhase = TWSocket::Phase::Idle;
-            TCustomWSockets::Close();
+            QPointer<TWSocket> alive(this);
+            TCustomWSockets::Close();   // may report, and an OnError handler may free us
             if (alive)
                 Fire(OnSessionClosed, Error);
         }
@@ -380,6 +372,15 @@ bool TWSocket::SendStr(const std::string& Text)
         done += std::size_t(n);
     }
     return true;
+}
+
+void TWSocket::AdoptConnected(int fd)
+{
+    Close();
+    AttachSocket(fd);
+    FPhase = TWSocket::Phase::Open;
+    FState = ssConnected;
+    AsyncSelect(FD_READ | FD_CLOSE);
 }
 
 void TWSocket::Close()

@@ -15,7 +15,7 @@
 //   OnSessionClosed(Error)     the peer closed (0) or the connection broke; the
 //                              socket is already closed when it fires
 // Connect never fires an event before it returns. Failures are also reported
-// through OnError with this component's message table (wsocketerrors.h) and
+// through OnError with this component's message table (transfererrors.h) and
 // kept in LastError().
 #pragma once
 
@@ -69,6 +69,11 @@ public:
     // Closes the connection, or stops a look-up or negotiation under way;
     // nothing more is fired for it.
     void Close();
+    // Takes `fd`, a descriptor already connected (a connection accepted on a
+    // listening socket), as this socket's connection, closing any earlier
+    // one. Nothing is fired for the connection itself; data and the peer's
+    // close are reported as for a connection made by Connect.
+    void AdoptConnected(int fd);
 
     // Up to `Size` bytes received; 0 when nothing is waiting, -1 after
     // reporting a failure.

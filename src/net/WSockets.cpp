@@ -1,7 +1,8 @@
 #include "WSockets.h"
 
-#include "app/textfuncs.h"
-#include "wsockerrors.h"
+#include "text/textfuncs.h"
+#include "winsockcodes.h"
+#include "platform/fireevent.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
@@ -20,17 +21,6 @@
 namespace {
 
 int Fd(TSocket s) { return static_cast<int>(s); }
-
-// Fires an event through a copy of the handler: the handler may destroy the
-// component, and with it the member it was called through.
-template <typename Handler, typename... Args>
-void Fire(const Handler& handler, Args... args)
-{
-    if (!handler)
-        return;
-    Handler copy = handler;
-    copy(args...);
-}
 
 } // namespace
 
@@ -56,11 +46,12 @@ std::string TCustomWSockets::ErrorText(int Error) { return wsock::ErrorText(Erro
 
 std::string TCustomWSockets::SocketErrorText(int Error) const { return wsock::ErrorText(Error); }
 
-void TCustomWSockets::ReportSocketError(int Error)
+bool TCustomWSockets::ReportSocketError(int Error)
 {
     FLastError = Error;
-    if (OnError)
-        Fire(OnError, this, Error, SocketErrorText(Error));
+    if (!OnError)
+        return true;
+    return platform::FireEvent(this, OnError, this, Error, SocketErrorText(Error));
 }
 
 int TCustomWSockets::ReportErrno()
@@ -568,7 +559,7 @@ void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
         if (Error)
             ReportSocketError(Error);
         else
-            Fire(OnData, this, Socket);
+            platform::FireEvent(this, OnData, this, Socket);
         return;
     case FD_CONNECT:
         if (Error) {
@@ -578,7 +569,7 @@ void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
         if (!AsyncSelect(FD_READ | FD_CLOSE))
             return;
         FState = ssConnected;
-        Fire(OnConnect, this, Socket);
+        platform::FireEvent(this, OnConnect, this, Socket);
         return;
     case FD_CLOSE:
         if (Error == wsock::WSAENETDOWN) {
@@ -589,7 +580,7 @@ void TTCPClient::SocketEvent(TSocket Socket, int Event, int Error)
             QPointer<TCustomWSockets> alive(this);
             Close(); // may report, and an OnError handler may free us
             if (alive)
-                Fire(OnClose, this, Socket);
+                platform::FireEvent(this, OnClose, this, Socket);
         }
         return;
     default:
@@ -634,7 +625,7 @@ void TUDPClient::SocketEvent(TSocket Socket, int Event, int Error)
     if (Error)
         ReportSocketError(Error);
     else if (Event == FD_READ)
-        Fire(OnData, this, Socket);
+        platform::FireEvent(this, OnData, this, Socket);
 }
 
 // --- TUDPServer -------------------------------------------------------------
@@ -679,5 +670,5 @@ void TUDPServer::SocketEvent(TSocket Socket, int Event, int Error)
     if (Error)
         ReportSocketError(Error);
     else if (Event == FD_READ)
-        Fire(OnData, this, Socket);
+        platform::FireEvent(this, OnData, this, Socket);
 }

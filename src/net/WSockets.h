@@ -11,7 +11,7 @@
 // (16) and close (32) events; a `QSocketNotifier` watches the descriptor and
 // the component turns each readiness into one of those events, which fires
 // `OnData`, `OnConnect`, `OnClose` or `OnError`. Errors never throw; they are
-// reported with Winsock codes and texts (wsockerrors.h).
+// reported with Winsock codes and texts (winsockcodes.h).
 #pragma once
 
 #include <QObject>
@@ -89,7 +89,8 @@ public:
     int ReadBufferFrom(TSocket Socket, void* Buf, sockaddr_in& Addr, int Size);
 
     // Stores the code as the last error and fires OnError when assigned.
-    void ReportSocketError(int Error);
+    // False when the handler freed the component: nothing of it may be used.
+    bool ReportSocketError(int Error);
     static std::string ErrorText(int Error);
 
     // Abortive close of the own socket; does nothing without a socket.

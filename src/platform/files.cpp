@@ -114,4 +114,11 @@ std::vector<std::string> FixedDiskRoots()
     return roots;
 }
 
+void MakeExecutable(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        ::chmod(path.c_str(), st.st_mode | S_IXUSR | ((st.st_mode & (S_IRGRP | S_IROTH)) >> 2));
+}
+
 } // namespace platform

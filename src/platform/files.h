@@ -35,4 +35,8 @@ std::vector<DirEntry> ListDirectory(const std::string& path);
 // replaces the list, so a test can stand a folder in for the disks.
 std::vector<std::string> FixedDiskRoots();
 
+// Lets whoever may read a regular file run it too (a downloaded program must
+// be executable to be started on this system). Nothing for anything else.
+void MakeExecutable(const std::string& path);
+
 } // namespace platform

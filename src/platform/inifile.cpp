@@ -1,6 +1,6 @@
 #include "inifile.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <fstream>
 #include <sstream>

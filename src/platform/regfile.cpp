@@ -1,6 +1,6 @@
 #include "regfile.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "codepage.h"
 
 namespace platform {

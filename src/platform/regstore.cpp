@@ -58,6 +58,15 @@ bool RegistryStore::KeyExists(std::string_view key) const
     return doc && doc->Find(FullKeyPath(key)) != nullptr;
 }
 
+std::optional<RegKey> RegistryStore::ReadKey(std::string_view key) const
+{
+    auto doc = Load();
+    const RegKey* k = doc ? doc->Find(FullKeyPath(key)) : nullptr;
+    if (!k)
+        return std::nullopt;
+    return *k;
+}
+
 bool RegistryStore::ReadString(std::string_view key, std::string_view name, std::string& value) const
 {
     auto doc = Load();

@@ -32,6 +32,10 @@ public:
     bool KeyExists(std::string_view key) const;
     // False when the key or value is missing, not a string or the file unreadable.
     bool ReadString(std::string_view key, std::string_view name, std::string& value) const;
+    // A copy of the key with every value the file holds now, read in one go,
+    // so that the values read together belong together. Nothing when the key
+    // is missing or the file unreadable.
+    std::optional<RegKey> ReadKey(std::string_view key) const;
     // Creates the key when needed. False when the file cannot be written.
     bool WriteString(std::string_view key, std::string_view name, std::string_view value);
     // Several values of one key in one replacement of the file.

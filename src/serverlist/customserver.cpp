@@ -1,9 +1,10 @@
 #include "customserver.h"
 
-#include "app/errors.h"
-#include "app/textfuncs.h"
+#include "text/errors.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "queryclock.h"
+#include "platform/fireevent.h"
 
 // --- TCustomServer ----------------------------------------------------------
 
@@ -54,10 +55,7 @@ void TCustomServer::Finish()
         Attempt = 0;
         Busy = false;
         // Last: the receiver may destroy this server.
-        if (OnDone) {
-            TServerDone done = OnDone;
-            done(this);
-        }
+        platform::FireLastEvent(OnDone, this);
         return;
     }
     ++Attempt;

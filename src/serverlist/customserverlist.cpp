@@ -1,8 +1,9 @@
 #include "customserverlist.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "queryclock.h"
+#include "platform/fireevent.h"
 
 #include <QCoreApplication>
 
@@ -38,12 +39,7 @@ TCustomServerList::~TCustomServerList()
 
 bool TCustomServerList::Report(int32_t Percent, const std::string& Text)
 {
-    if (!OnStatus)
-        return true;
-    std::weak_ptr<int> alive = life_;
-    TListStatus handler = OnStatus;
-    handler(this, Percent, Text);
-    return !alive.expired();
+    return platform::FireEvent(Lifeline(), OnStatus, this, Percent, Text);
 }
 
 void TCustomServerList::Abort()
@@ -139,13 +135,8 @@ void TCustomServerList::ServerDone(TCustomServer* Server)
         keep = std::move(*it);
         running_.erase(it);
     }
-    if (!Aborted && OnServerUpdate) {
-        std::weak_ptr<int> alive = life_;
-        TServerUpdate handler = OnServerUpdate;
-        handler(this, Server);
-        if (alive.expired())
-            return;
-    }
+    if (!Aborted && !platform::FireEvent(Lifeline(), OnServerUpdate, this, Server))
+        return;
     --Active;
     QueryNext();
 }
@@ -167,10 +158,7 @@ void TCustomServerList::UpdatesComplete()
         return;
     if (!Report(0, "Updates Complete"))
         return;
-    if (OnComplete) {
-        TListNotify handler = OnComplete;
-        handler(this);
-    }
+    platform::FireEvent(Lifeline(), OnComplete, this);
 }
 
 // --- TCustomKovaServerList ----------------------------------------------------

@@ -1,5 +1,6 @@
 #include "queryclock.h"
 
+#include "platform/fireevent.h"
 #include "platform/ticks.h"
 
 #include <QTimer>
@@ -27,7 +28,6 @@ public:
         // delivering its signal, so it goes once control is back in the loop.
         timer_->disconnect();
         timer_->deleteLater();
-        *gone_ = true;
     }
 
     void Start(int32_t IntervalMs) override { timer_->start(IntervalMs < 0 ? 0 : IntervalMs); }
@@ -37,20 +37,15 @@ public:
 private:
     void Fire()
     {
-        if (!OnTimer)
-            return;
         // The handler may destroy this timer, and with it OnTimer.
-        std::shared_ptr<bool> gone = gone_;
-        auto handler = OnTimer;
         firing_ = true;
-        handler();
-        if (!*gone)
+        if (platform::FireEvent(std::weak_ptr<int>(life_), OnTimer))
             firing_ = false;
     }
 
     QTimer* timer_;
     bool firing_ = false;
-    std::shared_ptr<bool> gone_ = std::make_shared<bool>(false);
+    std::shared_ptr<int> life_ = std::make_shared<int>(0);   // goes with the timer
 };
 
 class TSystemClock : public TQueryClock {

@@ -1,6 +1,6 @@
 #include "serverrecords.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <algorithm>
 #include <array>

@@ -1,30 +1,26 @@
 #include "update_main.h"
 
-#include "app/errors.h"
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
 #include "config/config_main.h"
 #include "debugbox.h"
+#include "downloadcheck.h"
 #include "net/Ftpcli.h"
 #include "net/HttpProt.h"
 #include "net/Pinger.h"
 #include "platform/ansi.h"
-#include "platform/atomicfile.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
-#include "platform/regfile.h"
 #include "platform/regstore.h"
 #include "platform/ticks.h"
+#include "platform/topmost.h"
+#include "text/errors.h"
+#include "text/textfuncs.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QHeaderView>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -33,13 +29,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <climits>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 
 using platform::DialogKind;
@@ -62,66 +52,6 @@ private:
     TDLInfo info_;
 };
 
-// A label that reports clicks (the web page link).
-class TLinkLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    std::function<void()> OnClick;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* e) override
-    {
-        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && OnClick)
-            OnClick();
-        QLabel::mouseReleaseEvent(e);
-    }
-};
-
-QIcon SpeedImage(const QColor& colour)
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(colour.darker(160));
-    p.setBrush(colour);
-    p.drawEllipse(QRectF(3.5, 3.5, 9, 9));
-    return QIcon(pixmap);
-}
-
-// The values of one registry key, read from the settings store in one go.
-class TKeyReader {
-public:
-    // False when the key cannot be opened (no store, unreadable, no such key).
-    bool Open(std::string key)
-    {
-        for (const char* hive : {"HKEY_CURRENT_USER\\", "HKCU\\"})
-            if (key.size() > std::strlen(hive) && SameText(key.substr(0, std::strlen(hive)), hive))
-                key.erase(0, std::strlen(hive));
-        std::string text;
-        bool missing = false;
-        if (!platform::ReadWholeFile(platform::RegistryStore::DefaultPath(), text, missing))
-            return false;
-        doc_ = platform::ParseRegFile(text);
-        key_ = doc_ ? doc_->Find(platform::FullKeyPath(key)) : nullptr;
-        return key_ != nullptr;
-    }
-    // A missing value reads as empty; a value that is not a string is an error.
-    std::string Read(const std::string& name) const
-    {
-        const platform::RegValue* v = key_->Find(name);
-        if (!v)
-            return {};
-        if (!v->isString)
-            throw EError("Error reading registry");
-        return v->data;
-    }
-
-private:
-    std::optional<platform::RegDocument> doc_;
-    const platform::RegKey* key_ = nullptr;
-};
-
 void CopySocks(const TSocksSettings& from, TWSocket& to)
 {
     to.SocksServer = from.SocksServer;
@@ -138,58 +68,7 @@ TSocksSettings SocksOf(const TWSocket& s)
                           s.SocksAuthentication};
 }
 
-// Stay-on-top windows of the application are made normal while a dialog of
-// ours is up, so they cannot hide it, and restored afterwards.
-class TNormalTopMost {
-public:
-    TNormalTopMost()
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && (w->windowFlags() & Qt::WindowStaysOnTopHint)) {
-                windows_.push_back(w);
-                w->setWindowFlag(Qt::WindowStaysOnTopHint, false);
-                w->show();
-            }
-        }
-    }
-    ~TNormalTopMost()
-    {
-        for (const QPointer<QWidget>& w : windows_) {
-            if (w) {
-                w->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-                w->show();
-            }
-        }
-    }
-
-private:
-    std::vector<QPointer<QWidget>> windows_;
-};
-
-// A downloaded program must be executable to be started on this system.
-void MakeExecutable(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        ::chmod(path.c_str(), st.st_mode | S_IXUSR | ((st.st_mode & (S_IRGRP | S_IROTH)) >> 2));
-}
-
 } // namespace
-
-std::string DownloadFileName(const std::string& path)
-{
-    const std::size_t cut = path.find_last_of("/\\");
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    if (name == "." || name == "..")
-        return {};
-    return name;
-}
-
-std::string DownloadDirName(const std::string& path)
-{
-    const std::size_t cut = path.rfind('/');
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
 
 // --- creation ------------------------------------------------------------------
 
@@ -215,145 +94,6 @@ Tupdate_form::~Tupdate_form()
     delete HttpCli1;
     delete Ping1;
     delete http_file;
-}
-
-void Tupdate_form::BuildControls()
-{
-    QFont f("Arial");
-    f.setPixelSize(11);   // 8 point
-    setFont(f);
-    setFixedSize(446, 352);
-
-    Label1 = new QLabel("       Select a Download Location Below and Click Download to Start", this);
-    Label1->setObjectName("Label1");
-    QFont bold = f;
-    bold.setBold(true);
-    Label1->setFont(bold);
-    Label1->setGeometry(8, 4, 430, 16);
-
-    speedimages = {SpeedImage(QColor(160, 160, 160)), SpeedImage(QColor(0, 192, 0)), SpeedImage(QColor(230, 200, 0)),
-                   SpeedImage(QColor(220, 0, 0))};
-
-    splitter = new QSplitter(Qt::Vertical, this);
-    splitter->setObjectName("splitter");
-    splitter->setGeometry(8, 22, 430, 138);
-    splitter->setChildrenCollapsible(true);
-    downloadlist = new QTreeWidget(splitter);
-    downloadlist->setObjectName("downloadlist");
-    downloadlist->setRootIsDecorated(false);
-    downloadlist->setSelectionBehavior(QAbstractItemView::SelectRows);
-    downloadlist->setSelectionMode(QAbstractItemView::SingleSelection);
-    downloadlist->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    downloadlist->setIconSize(QSize(16, 16));
-    downloadlist->setHeaderLabels({"Ping", "Type", "Name", "Address"});
-    downloadlist->setColumnWidth(0, 60);
-    downloadlist->setColumnWidth(1, 40);
-    downloadlist->setColumnWidth(2, 200);
-    downloadlist->header()->setStretchLastSection(true);
-    // The selection stays visible when the list loses the focus.
-    QPalette lp = downloadlist->palette();
-    lp.setColor(QPalette::Inactive, QPalette::Highlight, lp.color(QPalette::Active, QPalette::Highlight));
-    lp.setColor(QPalette::Inactive, QPalette::HighlightedText, lp.color(QPalette::Active, QPalette::HighlightedText));
-    downloadlist->setPalette(lp);
-    downloadlist->setMinimumHeight(1);   // the log box takes what it needs
-    connect(downloadlist, &QTreeWidget::itemDoubleClicked, this, [this] { downloadlistDblClick(); });
-    DebugBox1 = new TDebugBox(splitter);
-    DebugBox1->setObjectName("DebugBox1");
-    splitter->addWidget(downloadlist);
-    splitter->addWidget(DebugBox1);
-    SetDebugBoxHeight(0);
-
-    GroupBox1 = new QGroupBox(" Update Information ", this);
-    GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(8, 164, 430, 72);
-    auto* l1 = new QLabel("Version:", GroupBox1);
-    l1->setGeometry(8, 16, 72, 14);
-    verslab = new QLabel(GroupBox1);
-    verslab->setObjectName("verslab");
-    verslab->setGeometry(82, 16, 340, 14);
-    auto* l2 = new QLabel("Description:", GroupBox1);
-    l2->setGeometry(8, 30, 72, 14);
-    desclab = new QLabel(GroupBox1);
-    desclab->setObjectName("desclab");
-    desclab->setWordWrap(true);
-    desclab->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    desclab->setGeometry(82, 30, 340, 26);
-    auto* l3 = new QLabel("Size:", GroupBox1);
-    l3->setGeometry(8, 56, 72, 13);
-    sizelab = new QLabel(GroupBox1);
-    sizelab->setObjectName("sizelab");
-    sizelab->setGeometry(82, 56, 340, 13);
-
-    GroupBox2 = new QGroupBox(" Progress ", this);
-    GroupBox2->setObjectName("GroupBox2");
-    GroupBox2->setGeometry(8, 237, 430, 46);
-    ProgressBar1 = new QProgressBar(GroupBox2);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setGeometry(8, 16, 414, 12);
-    proglab = new QLabel(GroupBox2);
-    proglab->setObjectName("proglab");
-    proglab->setGeometry(8, 30, 414, 14);
-
-    Label2 = new QLabel("If you are having trouble downloading this update, you can download it directly from:", this);
-    Label2->setObjectName("Label2");
-    Label2->setWordWrap(true);   // one line in Arial, two where a wider font stands in
-    Label2->setGeometry(8, 284, 430, 26);
-    auto* link = new TLinkLabel(this);
-    link->OnClick = [this] { updateurllabClick(); };
-    updateurllab = link;
-    updateurllab->setObjectName("updateurllab");
-    updateurllab->setGeometry(8, 309, 340, 14);
-    updateurllab->setCursor(Qt::PointingHandCursor);
-    QFont underlined = f;
-    underlined.setUnderline(true);
-    updateurllab->setFont(underlined);
-    QPalette up = updateurllab->palette();
-    up.setColor(QPalette::WindowText, Qt::blue);
-    updateurllab->setPalette(up);
-
-    download_butt = new QPushButton("Download", this);
-    download_butt->setObjectName("download_butt");
-    download_butt->setDefault(true);
-    download_butt->setGeometry(186, 325, 80, 24);
-    connect(download_butt, &QPushButton::clicked, this, [this] { download_buttClick(); });
-    config_butt = new QPushButton("Configure", this);
-    config_butt->setObjectName("config_butt");
-    config_butt->setToolTip("Configure proxy/firewall settings");
-    config_butt->setGeometry(272, 325, 80, 24);
-    connect(config_butt, &QPushButton::clicked, this, [this] { config_buttClick(); });
-    cancel_butt = new QPushButton("Cancel", this);
-    cancel_butt->setObjectName("cancel_butt");
-    cancel_butt->setGeometry(358, 325, 80, 24);
-    connect(cancel_butt, &QPushButton::clicked, this, [this] { cancel_buttClick(); });
-
-    HttpCli1 = new THttpCli;
-    HttpCli1->OnHeaderData = [this](THttpCli*) { HttpCli1HeaderData(); };
-    HttpCli1->OnHeaderEnd = [this](THttpCli*) { HttpCli1HeaderEnd(); };
-    HttpCli1->OnDocBegin = [this](THttpCli*) { HttpCli1DocBegin(); };
-    HttpCli1->OnDocData = [this](THttpCli*, const char*, int len) { HttpCli1DocData(len); };
-    HttpCli1->OnDocEnd = [this](THttpCli*) { HttpCli1DocEnd(); };
-    HttpCli1->OnStateChange = [this](THttpCli*) { HttpCli1StateChange(); };
-
-    FtpClient1 = new TFtpClient;
-    FtpClient1->Timeout = 15;
-    FtpClient1->Binary = true;
-    FtpClient1->Port = "ftp";
-    FtpClient1->ShareMode = ftpShareExclusive;
-    FtpClient1->OnDisplay = [this](TFtpClient*, const std::string& msg) { FtpClient1Display(msg); };
-    FtpClient1->OnProgress = [this](TFtpClient*, int64_t count, bool& abort) { FtpClient1Progress(count, abort); };
-    FtpClient1->OnRequestDone = [this](TFtpClient*, TFtpRequest rq, int error) { FtpClient1RequestDone(rq, error); };
-
-    Ping1 = new TPinger;
-    Ping1->NPings = 4;
-    Ping1->Timeout = 2000;
-    Ping1->OnReply = [this](TCustomWSockets*) { Ping1Reply(); };
-
-    regtimer = new QTimer(this);
-    regtimer->setInterval(50);
-    connect(regtimer, &QTimer::timeout, this, [this] { regtimerTimer(); });
 }
 
 void Tupdate_form::FormCreate() { settings_key.clear(); }
@@ -423,40 +163,39 @@ void Tupdate_form::regtimerTimer()
 
 void Tupdate_form::LoadDownloadList()
 {
-    TKeyReader key;
-    if (!key.Open(settings_key)) {
+    const std::optional<platform::RegKey> key =
+        platform::RegistryStore::CurrentUser().ReadKey(UpdateSettingsKey(settings_key));
+    if (!key) {
         Fatal("Bad Registry Key");
         return;
     }
+    TUpdateInfo update;
     try {
-        verslab->setText(FromAnsi(key.Read("updatever")));
-        desclab->setText(FromAnsi(key.Read("updatedesc")));
-        sizelab->setText(FromAnsi(key.Read("updatesize")));
-        updateurllab->setText(FromAnsi(key.Read("updateurl")));
-        update_sha256 = Trim(key.Read("updatesha256"));
-        const int limit = StrToIntDef(key.Read("dlcount"), INT_MAX);
-        // Entry 1 is always read; the list ends at the first empty entry.
-        for (int n = 1;; ++n) {
-            const std::string entry = "dl" + std::to_string(n);
-            const std::string url = key.Read(entry);
-            if (!url.empty()) {
-                const TUrlParts parts = SplitURL(url);
-                TDLInfo info{url, parts.Proto, parts.Host, parts.Port, parts.Path, parts.User, parts.Pass,
-                             Trim(key.Read(entry + "sha256"))};
-                auto* row = new TDLRow(std::move(info));
-                row->setText(0, "???");
-                row->setText(1, FromAnsi(parts.Proto));
-                row->setText(2, FromAnsi(key.Read(entry + "desc")));
-                row->setText(3, FromAnsi(url));
-                downloadlist->addTopLevelItem(row);
-                SetRowImage(row, 0);
-            }
-            if (url.empty() || n >= limit)
-                break;
-        }
+        update = ReadUpdateInfo([&key](const std::string& name) {
+            const platform::RegValue* v = key->Find(name);
+            if (!v)
+                return std::string();
+            if (!v->isString)
+                throw EError("Error reading registry");
+            return v->data;
+        });
     } catch (const EError& e) {
         Fatal(e.what());
         return;
+    }
+    verslab->setText(FromAnsi(update.version));
+    desclab->setText(FromAnsi(update.description));
+    sizelab->setText(FromAnsi(update.size));
+    updateurllab->setText(FromAnsi(update.url));
+    update_sha256 = update.sha256;
+    for (TDownloadSite& site : update.sites) {
+        auto* row = new TDLRow(std::move(site.info));
+        row->setText(0, "???");
+        row->setText(1, FromAnsi(row->Info().proto));
+        row->setText(2, FromAnsi(site.desc));
+        row->setText(3, FromAnsi(row->Info().url));
+        downloadlist->addTopLevelItem(row);
+        SetRowImage(row, 0);
     }
     if (downloadlist->topLevelItemCount() > 0)
         downloadlist->setCurrentItem(downloadlist->topLevelItem(0));
@@ -750,58 +489,39 @@ void Tupdate_form::FtpClient1RequestDone(int request, int error)
 
 void Tupdate_form::UpdateProgress()
 {
-    if (total_bytes > 0)
-        ProgressBar1->setValue(
-            std::clamp(RoundForDisplay(double(received_bytes) / double(total_bytes) * 100.0), 0, 100));
-    else
-        ProgressBar1->setValue(0);
+    ProgressBar1->setValue(ProgressPercent(received_bytes, total_bytes));
     const uint32_t now = Clock();
     if (received_bytes == 0 || platform::TicksSince(last_tick, now) < 1000)
         return;
     last_tick = now;
-    const int64_t seconds = std::max<int64_t>(platform::TicksSince(start_tick, now) / 1000, 1);
-    char text[160];
-    if (total_bytes != 0) {
-        const double rate = std::max(double(received_bytes) / 1000.0 / double(seconds), 0.1);
-        const int64_t left =
-            std::max<int64_t>(int64_t(std::nearbyint(double(total_bytes - received_bytes) / (rate * 1000.0))), 0);
-        std::snprintf(text, sizeof text, "%lld of %lld (%.2f k/s) %lld:%02lld left",
-                      static_cast<long long>(received_bytes), static_cast<long long>(total_bytes), rate,
-                      static_cast<long long>(left / 60), static_cast<long long>(left % 60));
-    } else {
-        std::snprintf(text, sizeof text, "%lld of Unknown", static_cast<long long>(received_bytes));
-    }
-    proglab->setText(text);
+    proglab->setText(
+        QString::fromStdString(ProgressText(received_bytes, total_bytes, platform::TicksSince(start_tick, now) / 1000)));
 }
 
 bool Tupdate_form::CheckDownloadedFile(int64_t expectedSize)
 {
     QFile file(QString::fromLocal8Bit(local_file.c_str()));
-    if (expectedSize > 0 && file.size() != expectedSize) {
-        platform::ShowMessage(this, DialogKind::Error,
-                              FromAnsi("The download is incomplete: " + std::to_string(file.size()) + " of " +
-                                       std::to_string(expectedSize) + " bytes arrived. It has not been started; "
-                                       "please try again or another site."));
-        return false;
-    }
-    if (expected_sha256.empty())
+    const TDownloadVerdict verdict =
+        CheckDownload(expectedSize, file.size(), expected_sha256, [&file]() -> std::optional<std::string> {
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            const bool read = file.open(QIODevice::ReadOnly) && hash.addData(&file);
+            file.close();
+            if (!read)
+                return std::nullopt;
+            return hash.result().toHex().toStdString();
+        });
+    if (verdict.start)
         return true;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    const bool read = file.open(QIODevice::ReadOnly) && hash.addData(&file);
-    file.close();
-    if (read && SameText(hash.result().toHex().toStdString(), expected_sha256))
-        return true;
-    file.remove();
-    platform::ShowMessage(this, DialogKind::Error,
-                          "The downloaded file is damaged: its SHA-256 checksum does not match the one announced "
-                          "for this release. It has been deleted and not started; please try another site.");
+    if (verdict.remove)
+        file.remove();
+    platform::ShowMessage(this, DialogKind::Error, FromAnsi(verdict.text));
     return false;
 }
 
 void Tupdate_form::RunDownloadedFile()
 {
     try {
-        MakeExecutable(local_file);
+        platform::MakeExecutable(local_file);
         uint32_t threadId = 0;
         StartProgram("", ProgramCommandLine(local_file, ""), 3, false, threadId);
     } catch (const EError& e) {
@@ -843,7 +563,7 @@ void Tupdate_form::config_buttClick()
 {
     if (!config)
         return;
-    TNormalTopMost normal;
+    TNormalizeTopMosts normal;
     platform::RunModal(*config);
 }
 

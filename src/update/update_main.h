@@ -7,6 +7,8 @@
 // key, it takes the key's path from its single command-line argument.
 #pragma once
 
+#include "updatesites.h"
+
 #include <QDialog>
 #include <QIcon>
 #include <QStringList>
@@ -31,20 +33,6 @@ class TFtpClient;
 class THttpCli;
 class TPinger;
 class Tconfig_form;
-
-// One download site, made from its URL by SplitURL.
-struct TDLInfo {
-    std::string url;
-    std::string proto;
-    std::string host;
-    std::string port;
-    std::string path;
-    std::string user;
-    std::string password;
-    // The SHA-256 the downloaded file must have (hexadecimal): "dl" + N +
-    // "sha256", else "updatesha256"; empty when none was announced.
-    std::string sha256;
-};
 
 class Tupdate_form : public QDialog {
     Q_OBJECT
@@ -153,11 +141,3 @@ private:
 
     QFile* http_file = nullptr;
 };
-
-// The file name a download is saved under: the last component of the site's
-// path ("/" and "\" both separate). Empty when the path names no file, or
-// names "." or "..": such a site cannot be downloaded from.
-std::string DownloadFileName(const std::string& path);
-// The folder part of an FTP path, "/"-separated and ending in "/"; empty
-// when the path has no "/".
-std::string DownloadDirName(const std::string& path);

@@ -1,4 +1,4 @@
-#include "app/errors.h"
+#include "text/errors.h"
 #include "app/shellutil.h"
 #include "platform/dialogs.h"
 #include "platform/shell.h"

@@ -1,4 +1,4 @@
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/scconfig_main.h"
 #include "platform/dialogs.h"
 #include "platform/regstore.h"

@@ -17,7 +17,7 @@
 //   launch         the launch action
 //   quit           closes the window and ends
 #include "app/application.h"
-#include "app/startup.h"
+#include "main/startup.h"
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
 #include "platform/dialogs.h"

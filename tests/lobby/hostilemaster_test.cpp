@@ -4,7 +4,7 @@
 // that stops reading what the window sends.
 #include "support/lobbyfixture.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/msg_main.h"
 #include "config/skins.h"
 #include "net/WSockets.h"

@@ -3,7 +3,7 @@
 #include "support/lobbyclient.h"
 #include "support/lobbyfixture.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "platform/eventloop.h"
 #include "config/msg_main.h"
 #include "platform/regstore.h"

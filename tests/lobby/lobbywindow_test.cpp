@@ -2,7 +2,7 @@
 // naming, the tables and the list, chat.
 #include "support/lobbyfixture.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/config_main.h"
 
 #include <QAction>

@@ -1,48 +1,14 @@
-// The peer ping on its fixed port 15321 (these tests run one at a time).
-#include "support/lobbyfixture.h"
+// The peer ping: answers, averages and scheduling, with the window listening
+// on a free port (peerping_port_test.cpp has the protocol's own).
+#include "peerpingfixture.h"
 
-#include "platform/ticks.h"
-
-#include <QHostAddress>
 #include <QListWidget>
-#include <QUdpSocket>
 #include <QTimer>
-
-#include "net/WSockets.h"
-
-class PeerPingTest : public LobbyTest {
-protected:
-    void SetUp() override
-    {
-        LobbyTest::SetUp();
-        ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
-    }
-    void TearDown() override
-    {
-        platform::SetTickOffset(0);
-        LobbyTest::TearDown();
-    }
-    void SendToLobby(const std::string& text)
-    {
-        peer.writeDatagram(text.data(), qint64(text.size()), QHostAddress::LocalHost, 15321);
-    }
-    std::string ReceiveAtPeer(int timeoutMs = 2000)
-    {
-        if (!WaitUntil([&] { return peer.hasPendingDatagrams(); }, timeoutMs))
-            return {};
-        QByteArray data(int(peer.pendingDatagramSize()), '\0');
-        peer.readDatagram(data.data(), data.size());
-        return data.toStdString();
-    }
-    bool PortIsOurs() { return lobby->pingreply->State() == ssListening; }
-
-    QUdpSocket peer;
-};
 
 TEST_F(PeerPingTest, RequestsAreEchoedAndOtherDatagramsDropped)
 {
     StartLobby();
-    ASSERT_TRUE(PortIsOurs()) << "port 15321 is taken by another program";
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     SendToLobby("\\num\\2\\key\\100\\time\\150");
     EXPECT_EQ(ReceiveAtPeer(), "\\reply\\\\\\num\\2\\key\\100\\time\\150");
     // Anything without the shape of a ping request gets no answer.
@@ -55,7 +21,7 @@ TEST_F(PeerPingTest, RequestsAreEchoedAndOtherDatagramsDropped)
 TEST_F(PeerPingTest, AnswersAverageIntoThePlayersPing)
 {
     StartLobby();
-    ASSERT_TRUE(PortIsOurs());
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     JoinAs(1);
     DeliverPlayer(TScriptedMaster::Player(2, "Far", 0, 0, "not-an-address"));
     PingSlot& slot = lobby->pingSlots[1];
@@ -150,6 +116,7 @@ TEST_F(PeerPingTest, TickArithmeticSurvivesTheWrap)
     EXPECT_EQ(lobby->pingSlots[1].player, 3);
 
     // And an answer that crosses the wrap gives a small round trip.
+    ASSERT_TRUE(PortIsOurs()) << "the peer ping is not listening";
     lobby->pingSlots[1].key = 99;
     const uint32_t sent = platform::GetTickCount() - 30;
     SendToLobby("\\reply\\\\\\num\\1\\key\\99\\time\\" + std::to_string(sent));

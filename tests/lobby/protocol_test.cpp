@@ -1,6 +1,6 @@
 #include "lobby/protocol.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "motdfixture.h"
 
+#include "main/updaterlaunch.h"
 #include "platform/eventloop.h"
 #include "platform/regstore.h"
 #include "platform/shell.h"
@@ -50,6 +51,8 @@ Tmotd_form& MotdWindowTest::Open(bool request)
 {
     form.reset();
     form = std::make_unique<Tmotd_form>(nullptr, config.get());
+    // As start-up does: the version prompts open the real updater.
+    form->ShowUpdater = ShowUpdaterModal;
     if (request)
         form->FormCreate();
     return *form;

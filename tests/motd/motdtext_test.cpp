@@ -1,6 +1,6 @@
 #include "motd/motdtext.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
 

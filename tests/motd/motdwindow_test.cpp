@@ -3,7 +3,7 @@
 #include "motdfixture.h"
 #include "scriptedmotd.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/config_main.h"
 #include "motd/docking.h"
 #include "net/HttpProt.h"

@@ -3,7 +3,7 @@
 #include "scriptedpeer.h"
 #include "net/HttpProt.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "platform/eventloop.h"
 
 #include <QBuffer>

@@ -2,7 +2,7 @@
 // reply reader, SOCKS messages.
 #include "net/httpparse.h"
 #include "net/socksproto.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
 

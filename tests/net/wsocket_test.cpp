@@ -2,7 +2,7 @@
 #include "scriptedpeer.h"
 #include "net/WSocket.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "platform/eventloop.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "loopback.h"
 #include "support/tempdir.h"
 #include "net/WSockets.h"
-#include "net/wsockerrors.h"
+#include "net/winsockcodes.h"
 
-#include "app/errors.h"
+#include "text/errors.h"
 #include "platform/eventloop.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "gamesim.h"
 #include "support/parlevodprocess.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "serverlist/serverrecords.h"
 #include "support/lobbyclient.h"
 #include "support/tempdir.h"

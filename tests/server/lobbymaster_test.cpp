@@ -3,7 +3,7 @@
 #include "lobbymaster.h"
 #include "lobbyserver.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Shared pieces of the parlevod tests.
 #pragma once
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "support/lobbyclient.h"
 
 #include <gtest/gtest.h>

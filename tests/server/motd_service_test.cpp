@@ -1,7 +1,7 @@
 // parlevod's message-of-the-day service as a real process, over real HTTP
 // and UDP on loopback, with requests built the way the client builds them.
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "motd/motdtext.h"
 #include "support/lobbyclient.h"
 #include "support/tempdir.h"

@@ -1,6 +1,6 @@
 // parlevod's configuration file: its reading, how it meets the command line,
 // and a real parlevod started with one. Also the journal's stream check.
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "configfile.h"
 #include "log.h"
 #include "support/lobbyclient.h"
@@ -94,6 +94,26 @@ TEST(ConfigText, EntriesBecomeCheckedOptions)
     EXPECT_EQ(ArgumentsError("no-flood-limit = maybe"), "line 1: no-flood-limit takes yes or no, got 'maybe'");
     EXPECT_EQ(ArgumentsError("config = /etc/other.conf"), "line 1: 'config' belongs on the command line");
     EXPECT_EQ(ArgumentsError("help = yes"), "line 1: 'help' belongs on the command line");
+}
+
+// Every row of the option table is read back from a configuration file
+// with the default its help shows: a row whose range shuts out its own
+// default, or whose default is shown in a form it cannot read, fails here.
+TEST(ConfigText, EveryOptionTakesTheDefaultItsHelpShows)
+{
+    const TServerOptions defaults;
+    const std::string usage = UsageText();
+    for (const TServerOption& row : ServerOptionTable()) {
+        if (row.name.empty() || row.Switch() || row.name == "--config")
+            continue;
+        EXPECT_NE(usage.find("  " + row.name + " " + row.valueName), std::string::npos) << row.name;
+        if (!row.shownDefault)
+            continue;
+        const std::string shown = row.shownDefault(defaults);
+        const std::string text = row.name.substr(2) + " = \"" + shown + "\"\n";
+        const TServerOptions read = ParseOptions(ConfigArguments(ParseConfigText(text).entries));
+        EXPECT_EQ(row.shownDefault(read), shown) << row.name;
+    }
 }
 
 TEST(ConfigFile, TheCommandLineWinsWhereverItStands)

@@ -2,7 +2,7 @@
 // the server's close within a bound.
 #pragma once
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
 #include "lobbyclient.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -36,6 +36,7 @@ void LobbyTest::StartLobby(bool waitForName)
                        {{"motdurl", "http://127.0.0.1:1/motd.asp?cmd="}, {"motdudp", "127.0.0.1:1"}});
     windows = CreateStartupWindows();
     lobby = windows.lobby;
+    lobby->pingListenPort = pingListenPort;
     lobby->show();
     if (waitForName) {
         ASSERT_GE(master.WaitFor(cmNameWanted), 0) << "the window did not ask for its name";

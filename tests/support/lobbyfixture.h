@@ -2,7 +2,7 @@
 // scripted master over loopback, with scripted message boxes and dialogs.
 #pragma once
 
-#include "app/startup.h"
+#include "main/startup.h"
 #include "lobby/client/scplb_cmain.h"
 #include "support/scripteddialogs.h"
 #include "support/scriptedmaster.h"
@@ -54,4 +54,7 @@ protected:
     Tscplb_cform* lobby = nullptr;   // windows.lobby
     std::string nick = "Bob";
     bool writeLobbyHost = true;
+    // The port the window's peer ping listens on: any free one, so the tests
+    // run beside a player's open client, which holds the protocol's 15321.
+    std::string pingListenPort = "0";
 };

@@ -2,7 +2,7 @@
 // enables the actions from the lobby state.
 #include "plb_cmain.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/host_main.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"

@@ -1,7 +1,7 @@
 // Public and game chat, the game-chat pane, and private messages.
 #include "plb_cmain.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/msg_main.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"

@@ -5,7 +5,7 @@
 #include "plb_cmain.h"
 
 #include "app/shellutil.h"
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "config/msg_main.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"
@@ -121,7 +121,6 @@ void Tplb_c::FormCreate()
     minPlayers = 2;
     receiveBuffer.clear();
     showAll = true;
-    OpenPingReply();
     msgForm = new Tmsg_form(this);
     for (auto& slot : pingSlots)
         slot.player = 0;
@@ -147,6 +146,7 @@ void Tplb_c::FormShow()
     const int fontPixels = RoundForDisplay(QFontInfo(mainline->font()).pointSizeF() * logicalDpiY() / 72.0);
     mainline->setFixedHeight(fontPixels + 12);
     subline->setFixedHeight(fontPixels + 12);
+    OpenPingReply();
     ConnectToMaster();
 }
 

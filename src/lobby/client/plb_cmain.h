@@ -65,6 +65,12 @@ public:
     void FormCreate() override;
     void FormShow() override;
 
+    // The UDP port the peer ping listens on, opened when the window is first
+    // shown. Other players' clients are always pinged on the protocol's port,
+    // 15321, so this stays unless the window's owner is a test that must run
+    // beside a player's open client ("0": any free port).
+    std::string pingListenPort = "15321";
+
     // Virtual operations added by the lobby window.
     virtual void JoinRunningGame() = 0;
     virtual void StartHostedGame() = 0;

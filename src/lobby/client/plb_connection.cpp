@@ -2,7 +2,7 @@
 // reading the stream, and the dispatch of received records.
 #include "plb_cmain.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"

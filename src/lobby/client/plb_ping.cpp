@@ -1,9 +1,9 @@
 // The peer ping: every client answers other players' ping requests on UDP
-// port 15321 and measures its own round trips to them, at most four
-// exchanges at a time and each player at most once every 15 seconds.
+// port 15321 (pingListenPort) and measures its own round trips to them, at
+// most four exchanges at a time and each player at most once every 15 seconds.
 #include "plb_cmain.h"
 
-#include "app/textfuncs.h"
+#include "text/textfuncs.h"
 #include "net/WSockets.h"
 #include "platform/ticks.h"
 
@@ -47,7 +47,7 @@ bool LooksLikePingRequest(const std::string& text)
 void Tplb_c::OpenPingReply()
 {
     pingreply = new TUDPServer(this);
-    pingreply->Port = kPingPort;
+    pingreply->Port = pingListenPort;
     pingreply->OnData = [this](TCustomWSockets* s, TSocket socket) { pingreplyData(s, socket); };
     pingreply->Open();
 }

@@ -1,4 +1,4 @@
-#include "wsockerrors.h"
+#include "winsockcodes.h"
 
 #include <cerrno>
 #include <netdb.h>

@@ -1,4 +1,4 @@
-#include "motdhttp.h"
+#include "httplistener.h"
 
 #include "ratelimit.h"
 
@@ -44,7 +44,7 @@ std::string AddressOf(const tcp::socket& socket)
 
 } // namespace
 
-struct TMotdHttpServer::TShared {
+struct THttpListener::TShared {
     THandler handler;
     TLog log;
     TLimits limits;
@@ -89,7 +89,7 @@ struct TMotdHttpServer::TShared {
 
 // One connection: requests read and answered one after the other until the
 // client or an answer ends it.
-class TMotdHttpServer::TSession : public std::enable_shared_from_this<TSession> {
+class THttpListener::TSession : public std::enable_shared_from_this<TSession> {
 public:
     TSession(tcp::socket socket, std::string address, std::shared_ptr<TShared> shared)
         : stream_(std::move(socket)), address_(std::move(address)), shared_(std::move(shared))
@@ -257,7 +257,7 @@ private:
     char scratch_[4096];
 };
 
-TMotdHttpServer::TMotdHttpServer(asio::io_context& io, THandler handler, TLog log, const TLimits& limits)
+THttpListener::THttpListener(asio::io_context& io, THandler handler, TLog log, const TLimits& limits)
     : acceptor_(io), acceptRetry_(io), shared_(std::make_shared<TShared>())
 {
     shared_->handler = std::move(handler);
@@ -266,12 +266,12 @@ TMotdHttpServer::TMotdHttpServer(asio::io_context& io, THandler handler, TLog lo
     shared_->addressLog = TAddressLogBudget("web clients", limits.logLines);
 }
 
-void TMotdHttpServer::LogAbout(const std::string& address, std::string line)
+void THttpListener::LogAbout(const std::string& address, std::string line)
 {
     shared_->LogAbout(address, std::move(line));
 }
 
-bool TMotdHttpServer::MakeRoomFor(const std::string& address)
+bool THttpListener::MakeRoomFor(const std::string& address)
 {
     auto it = shared_->byAddress.find(address);
     if (shared_->limits.perAddress == 0 || it == shared_->byAddress.end()
@@ -285,12 +285,12 @@ bool TMotdHttpServer::MakeRoomFor(const std::string& address)
     return false;
 }
 
-TMotdHttpServer::~TMotdHttpServer()
+THttpListener::~THttpListener()
 {
     Stop();
 }
 
-void TMotdHttpServer::Start(const tcp::endpoint& endpoint)
+void THttpListener::Start(const tcp::endpoint& endpoint)
 {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -299,7 +299,7 @@ void TMotdHttpServer::Start(const tcp::endpoint& endpoint)
     Accept();
 }
 
-void TMotdHttpServer::Stop()
+void THttpListener::Stop()
 {
     if (shared_->stopped)
         return;
@@ -311,7 +311,7 @@ void TMotdHttpServer::Stop()
         session->Close();
 }
 
-void TMotdHttpServer::Accept()
+void THttpListener::Accept()
 {
     acceptor_.async_accept([this, shared = shared_](const boost::system::error_code& ec, tcp::socket socket) {
         if (shared->stopped || ec == asio::error::operation_aborted)
@@ -339,7 +339,7 @@ void TMotdHttpServer::Accept()
     });
 }
 
-void TMotdHttpServer::Refuse(tcp::socket& socket, const std::string& address)
+void THttpListener::Refuse(tcp::socket& socket, const std::string& address)
 {
     static const std::string kBusy =
         "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 22\r\n"

@@ -1,4 +1,5 @@
-// Opening the updater window from the version prompts: a new window with no
+// Opening the updater window from the version prompts (start-up hands it to
+// the News window): a new window with no
 // owner, its settings key set to the key the update information was written
 // to, shown modally. Returns when the updater is closed.
 #pragma once

@@ -1,6 +1,6 @@
-#include "wsocketerrors.h"
+#include "transfererrors.h"
 
-namespace wsocket {
+namespace transfersocket {
 
 std::string ErrorText(int code)
 {
@@ -60,4 +60,4 @@ std::string ErrorText(int code)
     }
 }
 
-} // namespace wsocket
+} // namespace transfersocket

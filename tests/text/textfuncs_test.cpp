@@ -1,5 +1,5 @@
-#include "app/errors.h"
-#include "app/textfuncs.h"
+#include "text/errors.h"
+#include "text/textfuncs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// The web side of the message-of-the-day service: Boost.Beast HTTP/1.x on
-// one port. Each connection must send a whole request header (at most
+// A small web server for parlevod's own pages (the message of the day, the
+// live lobby): Boost.Beast HTTP/1.x on one port, each request answered by a
+// handler with a THttpAnswer. Each connection must send a whole request header (at most
 // 8 KiB) within the idle time; the number of connections open at once is
 // bounded, and one past the bound is told 503 and closed. So is the number
 // from one address: a newcomer from an address at its bound takes the place
@@ -9,8 +10,8 @@
 // and closed. Log lines about one address have a budget a minute.
 #pragma once
 
+#include "httpanswer.h"
 #include "log.h"
-#include "motdmaster.h"
 
 #include <utility>  // before Asio, whose coroutine header needs std::exchange
 #include <boost/asio.hpp>
@@ -21,7 +22,7 @@
 #include <memory>
 #include <string>
 
-class TMotdHttpServer {
+class THttpListener {
 public:
     using THandler = std::function<THttpAnswer(std::string_view method, std::string_view target,
                                                const std::string& address)>;
@@ -33,8 +34,8 @@ public:
         std::chrono::milliseconds idle{10'000};  // to send a whole request
         uint32_t logLines = 30;                  // log lines a minute about one address
     };
-    TMotdHttpServer(boost::asio::io_context& io, THandler handler, TLog log, const TLimits& limits);
-    ~TMotdHttpServer();
+    THttpListener(boost::asio::io_context& io, THandler handler, TLog log, const TLimits& limits);
+    ~THttpListener();
 
     // Binds and starts accepting. Throws boost::system::system_error.
     void Start(const boost::asio::ip::tcp::endpoint& endpoint);

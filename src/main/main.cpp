@@ -1,6 +1,6 @@
 // Start-up: the application, its windows in their order, the message loop.
 #include "app/application.h"
-#include "app/startup.h"
+#include "main/startup.h"
 #include "lobby/client/scplb_cmain.h"
 
 int main(int argc, char** argv)

@@ -2,6 +2,7 @@
 
 #include "config/host_main.h"
 #include "lobby/client/scplb_cmain.h"
+#include "main/updaterlaunch.h"
 #include "motd/motd_main.h"
 #include "update/update_main.h"
 
@@ -17,6 +18,7 @@ TStartupWindows CreateStartupWindows()
     windows.lobby->FormCreate();
     // The News window sends its request now; the reply is handled whenever it comes.
     windows.motd = std::make_unique<Tmotd_form>(nullptr, windows.lobby->config);
+    windows.motd->ShowUpdater = ShowUpdaterModal;
     windows.motd->FormCreate();
     windows.update = std::make_unique<Tupdate_form>();
     windows.lobby->hostForm = new Thost_form(windows.lobby, windows.lobby->config);
