@@ -8,11 +8,15 @@
 // named chat flood, 5,000 silent connections from 84 addresses, 5,000
 // connect/close cycles, one player's rename bursts while 50 players read at
 // a modest rate, and 700 players sending 10 private messages each to one.
+// Then, each against a server of its own (hostile_services.cpp): half-sent
+// web requests from one address, forged news datagrams, forged heartbeats,
+// and 300 players from 5 addresses hosting and leaving in a lobby of 1,800.
 //
 // Prints "name value unit" lines, then one "target_..." line per target
 // (1 met, 0 missed); exits non-zero when one is missed. QP_BENCH_SECONDS
 // sets the length of each flood (default 5); flood names as arguments run
 // only those (lobby_hostile silent_crowd rename_storm).
+#include "hostile_services.h"
 #include "loadclients.h"
 #include "support/lobbyclient.h"
 
@@ -621,6 +625,10 @@ int main(int argc, char** argv)
         std::printf("rename_storm_readers_dropped %d readers\n", readersDropped);
         bench.Targets().Check("rename_storm_no_reader_dropped", readersDropped == 0);
     }
+    // Floods of the other services and a crowd changing the lobby, each
+    // against a parlevod of its own.
+    if (!RunServiceFloods([&](const std::string& flood) { return bench.Wanted(flood); }))
+        bench.Targets().met = false;
     if (!bench.Wanted("private_message_pileup"))
         return bench.Finish();
     TPileUp pileUp(bench.Port());

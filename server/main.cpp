@@ -183,6 +183,11 @@ int main(int argc, char** argv)
     if (!start("moderation", control))
         return 1;
 
+    // Heartbeats naming a port of ours are never probed.
+    list.AddOwnPort(motd.UdpEndpoint().port());
+    list.AddOwnPort(motd.HttpEndpoint().port());
+    list.AddOwnPort(lobby.LocalEndpoint().port());
+
     // Ready for signals before anyone is told the server listens.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& ec, int sig) {

@@ -1,9 +1,14 @@
 #include "httplistener.h"
 
+#include "ratelimit.h"
+
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
+#include <deque>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #if defined(__GLIBC__)
@@ -42,10 +47,44 @@ std::string AddressOf(const tcp::socket& socket)
 struct THttpListener::TShared {
     THandler handler;
     TLog log;
-    uint32_t maxConnections = 0;
-    std::chrono::milliseconds idle{};
+    TLimits limits;
     std::unordered_set<TSession*> sessions;
+    // Each address's connections, the oldest first.
+    std::unordered_map<std::string, std::deque<TSession*>> byAddress;
+    TAddressLogBudget addressLog{"web clients", 30};
+    std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now();
+    uint64_t sweptAt = 0;
     bool stopped = false;
+
+    uint64_t Now() const
+    {
+        return uint64_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - epoch).count());
+    }
+    void LogAbout(const std::string& address, std::string line)
+    {
+        addressLog.Write(address, std::move(line), Now(), log);
+    }
+    // Once a second at most: forget the addresses quiet again.
+    void Sweep()
+    {
+        const uint64_t now = Now();
+        if (now - sweptAt < 1000)
+            return;
+        sweptAt = now;
+        addressLog.ForgetRested(now, log);
+    }
+    void Forget(TSession* session, const std::string& address)
+    {
+        sessions.erase(session);
+        auto it = byAddress.find(address);
+        if (it == byAddress.end())
+            return;
+        auto& list = it->second;
+        list.erase(std::remove(list.begin(), list.end(), session), list.end());
+        if (list.empty())
+            byAddress.erase(it);
+    }
 };
 
 // One connection: requests read and answered one after the other until the
@@ -56,11 +95,12 @@ public:
         : stream_(std::move(socket)), address_(std::move(address)), shared_(std::move(shared))
     {
         shared_->sessions.insert(this);
+        shared_->byAddress[address_].push_back(this);
     }
 
     ~TSession()
     {
-        shared_->sessions.erase(this);
+        shared_->Forget(this, address_);
 #if defined(__GLIBC__)
         // The last client gone: hand back what a crowd took.
         if (shared_->sessions.empty())
@@ -76,13 +116,44 @@ public:
         stream_.socket().close(ec);
     }
 
+    // Waiting for a request (or the rest of one), not being answered.
+    bool Idle() const { return !answering_; }
+    // Closed to make room for a newcomer from its address: it no longer counts.
+    void Replace()
+    {
+        shared_->Forget(this, address_);
+        Close();
+    }
+
 private:
     void ReadRequest()
     {
+        answering_ = false;
         parser_.emplace();
         parser_->header_limit(kHeaderLimit);
         parser_->body_limit(kBodyLimit);
-        stream_.expires_after(shared_->idle);
+        stream_.expires_after(shared_->limits.idle);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+    }
+
+    void OnHeader(beast::error_code ec)
+    {
+        if (ec)
+            return OnRead(ec);
+        const auto& request = parser_->get();
+        // No request here has a body; one that says its body is coded some
+        // way would have the next request read as that body: refused, and
+        // the connection closed, so nothing after it is taken amiss.
+        if (request.find(http::field::transfer_encoding) != request.end()) {
+            answering_ = true;
+            THttpAnswer answer;
+            answer.status = 400;
+            answer.contentType = "text/plain";
+            answer.body = "Requests here carry no Transfer-Encoding.\n";
+            shared_->LogAbout(address_, "http " + address_ + ": a request with a Transfer-Encoding; answered 400");
+            return Respond(answer, request.version(), false, false);
+        }
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
     }
@@ -93,10 +164,11 @@ private:
             return;
         if (ec == beast::error::timeout) {
             if (parser_->got_some())
-                shared_->log("http " + address_ + ": no whole request within "
-                             + std::to_string(shared_->idle.count()) + " ms; closed");
+                shared_->LogAbout(address_, "http " + address_ + ": no whole request within "
+                                                + std::to_string(shared_->limits.idle.count()) + " ms; closed");
             return;
         }
+        answering_ = true;
         if (ec == http::error::end_of_stream)
             return Linger();
         if (ec) {
@@ -114,7 +186,7 @@ private:
                 answer.status = 400;
                 answer.body = "Bad request.\n";
             }
-            shared_->log("http " + address_ + ": " + ec.message() + "; answered " + std::to_string(answer.status));
+            shared_->LogAbout(address_, "http " + address_ + ": " + ec.message() + "; answered " + std::to_string(answer.status));
             return Respond(answer, 11, false, false);
         }
         const http::request<http::string_body>& request = parser_->get();
@@ -142,7 +214,7 @@ private:
         if (!head)
             response.body() = answer.body;
         response.keep_alive(keepAlive);
-        stream_.expires_after(shared_->idle);
+        stream_.expires_after(shared_->limits.idle);
         http::async_write(stream_, response, [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
             if (ec || self->shared_->stopped)
                 return;
@@ -177,6 +249,7 @@ private:
 
     beast::tcp_stream stream_;
     std::string address_;
+    bool answering_ = false;
     std::shared_ptr<TShared> shared_;
     beast::flat_buffer buffer_{2 * kHeaderLimit};
     std::optional<http::request_parser<http::string_body>> parser_;
@@ -184,14 +257,32 @@ private:
     char scratch_[4096];
 };
 
-THttpListener::THttpListener(asio::io_context& io, THandler handler, TLog log, uint32_t maxConnections,
-                                 std::chrono::milliseconds idle)
+THttpListener::THttpListener(asio::io_context& io, THandler handler, TLog log, const TLimits& limits)
     : acceptor_(io), acceptRetry_(io), shared_(std::make_shared<TShared>())
 {
     shared_->handler = std::move(handler);
     shared_->log = std::move(log);
-    shared_->maxConnections = maxConnections;
-    shared_->idle = idle;
+    shared_->limits = limits;
+    shared_->addressLog = TAddressLogBudget("web clients", limits.logLines);
+}
+
+void THttpListener::LogAbout(const std::string& address, std::string line)
+{
+    shared_->LogAbout(address, std::move(line));
+}
+
+bool THttpListener::MakeRoomFor(const std::string& address)
+{
+    auto it = shared_->byAddress.find(address);
+    if (shared_->limits.perAddress == 0 || it == shared_->byAddress.end()
+        || it->second.size() < shared_->limits.perAddress)
+        return true;
+    for (TSession* session : it->second)
+        if (session->Idle()) {
+            session->Replace();
+            return true;
+        }
+    return false;
 }
 
 THttpListener::~THttpListener()
@@ -236,7 +327,8 @@ void THttpListener::Accept()
             return;
         }
         std::string address = AddressOf(socket);
-        if (shared->sessions.size() >= shared->maxConnections) {
+        shared->Sweep();
+        if (!MakeRoomFor(address) || shared->sessions.size() >= shared->limits.maxConnections) {
             Refuse(socket, address);
         } else {
             boost::system::error_code e;
@@ -252,7 +344,8 @@ void THttpListener::Refuse(tcp::socket& socket, const std::string& address)
     static const std::string kBusy =
         "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 22\r\n"
         "Retry-After: 10\r\nConnection: close\r\n\r\nToo many connections.\n";
-    shared_->log("http " + address + " refused: " + std::to_string(shared_->sessions.size()) + " connections open");
+    shared_->LogAbout(address, "http " + address + " refused: " + std::to_string(shared_->sessions.size())
+                                   + " connections open");
     boost::system::error_code ec;
     socket.non_blocking(true, ec);
     socket.write_some(asio::buffer(kBusy), ec);   // best effort

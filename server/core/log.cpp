@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "platform/codepage.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +9,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+std::string LogText(std::string_view cp1252)
+{
+    std::string out;
+    out.reserve(cp1252.size());
+    for (char c : platform::Cp1252ToUtf8(cp1252)) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '\\') {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 bool IsJournalStream(const char* journalStream, int fd)
 {

@@ -23,6 +23,8 @@ struct TLobbyLimits {
     uint32_t chatBurst = 10;                 // chat lines allowed at once
     double actionRate = 2.0;                 // renames, hosting, joining, leaving, kicks, starts a second
     uint32_t actionBurst = 10;               // ... allowed at once
+    double addressActionRate = 10.0;         // such requests a second from all the players of one address
+    uint32_t addressActionBurst = 40;        // ... allowed at once
     double inboxRate = 2.0;                  // private messages and invitations one player is sent a second
     uint32_t inboxBurst = 10;                // ... at once, from all senders together
     uint32_t maxText = 500;                  // bytes of a chat line or private message
@@ -44,9 +46,11 @@ struct TMotdOptions {
     uint32_t minVersion = 0;                 // older requests are told they expired (0 = none)
     uint32_t latestVersion = 0;              // older requests get the update lines (0 = none)
     uint32_t maxConnections = 256;           // HTTP connections open at once
+    uint32_t perAddress = 8;                 // ... from one address (0 = no limit)
     uint32_t idleMs = 10'000;                // time to send a whole HTTP request
     uint32_t udpRate = 5;                    // UDP replies a second to one address (0 = no limit)
     std::string newsKeyFile;                 // the secret key every reply is signed with; empty = unsigned
+    uint32_t udpTotalRate = 200;             // UDP replies a second to all addresses (0 = no limit)
 };
 
 // The master server list: game servers announce themselves by heartbeat,
@@ -57,6 +61,9 @@ struct TListLimits {
     uint32_t perAddress = 64;                // servers listed (and probes waiting) per address
     uint32_t maxServers = 20'000;            // servers listed in all
     uint32_t probeTimeoutMs = 5000;          // wait for a probed server's reply
+    uint32_t maxNewProbes = 4096;            // probes of servers not yet listed waiting at once
+    double probeRate = 20;                   // probes a second of new servers in one /24 network
+    uint32_t probeBurst = 100;               // ... at once
     uint32_t sessionDeadlineMs = 10'000;     // a list client's whole connection
     uint32_t maxRequest = 4096;              // bytes a list client may send
     uint32_t maxSessions = 256;              // list clients connected at once

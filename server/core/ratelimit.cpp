@@ -83,3 +83,41 @@ bool TLogBudget::Pass(std::string& line, uint64_t nowMs)
 }
 
 void TLogBudget::Last(std::string& line) { Tell(line); }
+
+TAddressLogBudget::TAddressLogBudget(std::string what, uint32_t perMinute, std::size_t maxAddresses)
+    : what_(std::move(what)), perMinute_(perMinute), maxAddresses_(maxAddresses)
+{
+}
+
+void TAddressLogBudget::Write(const std::string& address, std::string line, uint64_t nowMs,
+                              const std::function<void(const std::string&)>& write)
+{
+    auto it = budgets_.find(address);
+    if (it == budgets_.end()) {
+        if (budgets_.size() >= maxAddresses_)
+            ForgetRested(nowMs, write);
+        if (budgets_.size() >= maxAddresses_) {
+            ++unplaced_;
+            return;
+        }
+        it = budgets_.emplace(address, TLogBudget(perMinute_, nowMs)).first;
+    }
+    if (it->second.Pass(line, nowMs))
+        write(line);
+}
+
+void TAddressLogBudget::ForgetRested(uint64_t nowMs, const std::function<void(const std::string&)>& write)
+{
+    for (auto it = budgets_.begin(); it != budgets_.end();) {
+        if (!it->second.Rested(nowMs)) {
+            ++it;
+            continue;
+        }
+        if (it->second.HeldBack() != 0) {
+            std::string line = what_ + " from " + it->first + " quiet again";
+            it->second.Last(line);
+            write(line);
+        }
+        it = budgets_.erase(it);
+    }
+}

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_map>
 
 // A token bucket: `burst` tokens at most, refilled at `rate` a second. It
 // starts full.
@@ -54,4 +56,30 @@ private:
     TTokenBucket bucket_;
     double burst_ = 1;
     uint64_t held_ = 0;
+};
+
+// Log lines about the clients of one address: each address has a TLogBudget
+// of its own, so one address that connects or asks again and again is a few
+// lines a minute while the lines about everyone else go on as before. An
+// address is forgotten once its budget is full again; past `maxAddresses`
+// at once, lines about new ones are held back (and counted) until then.
+class TAddressLogBudget {
+public:
+    // `what` names the clients in the closing line ("web clients").
+    TAddressLogBudget(std::string what, uint32_t perMinute, std::size_t maxAddresses = 4096);
+
+    // Writes `line` about `address` through `write` when its budget allows.
+    void Write(const std::string& address, std::string line, uint64_t nowMs, const std::function<void(const std::string&)>& write);
+    // Forgets the addresses whose budget is full again; for each that had
+    // lines held back, one closing line goes through `write`.
+    void ForgetRested(uint64_t nowMs, const std::function<void(const std::string&)>& write);
+    std::size_t Addresses() const { return budgets_.size(); }
+    uint64_t Unplaced() const { return unplaced_; }
+
+private:
+    std::string what_;
+    uint32_t perMinute_;
+    std::size_t maxAddresses_;
+    std::unordered_map<std::string, TLogBudget> budgets_;
+    uint64_t unplaced_ = 0;   // lines about addresses there was no room to follow
 };

@@ -91,6 +91,8 @@ void TListServer::Start()
     heartbeats_.open(beatsAt.protocol());
     heartbeats_.bind(beatsAt);
     heartbeats_.non_blocking(true);
+    master_.AddOwnPort(acceptor_.local_endpoint().port());
+    master_.AddOwnPort(heartbeats_.local_endpoint().port());
     Accept();
     ReceiveHeartbeat();
     Housekeeping();

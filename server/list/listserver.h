@@ -26,6 +26,8 @@ public:
     // Reads the game keys file again (on SIGHUP); the keys in force stay
     // when it cannot be read or is not sound.
     void ReloadKeys();
+    // A port another service of this server listens on: never probed.
+    void AddOwnPort(uint16_t port) { master_.AddOwnPort(port); }
     // Game servers listed now, and probes waiting for an answer.
     std::size_t ServerCount() const { return master_.ServerCount(); }
     std::size_t ProbeCount() const { return master_.ProbeCount(); }

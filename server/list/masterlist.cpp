@@ -107,6 +107,14 @@ void TMasterList::Count(std::unordered_map<uint32_t, uint32_t>& Counts, uint32_t
         Counts.erase(Ip);
 }
 
+std::string StatusReplyGame(std::string_view Datagram)
+{
+    if (Datagram.empty() || Datagram[0] != '\\')
+        return {};
+    std::string game = LookupValue(Datagram, "gamename");
+    return IsName(game, kMaxGameName) ? game : std::string();
+}
+
 void TMasterList::Datagram(const TPeer& From, std::string_view Data, uint64_t NowMs)
 {
     THeartbeat beat;
@@ -114,51 +122,106 @@ void TMasterList::Datagram(const TPeer& From, std::string_view Data, uint64_t No
         Heartbeat(From, beat, NowMs);
         return;
     }
-    if (!Data.empty() && probes_.count(From.Key()))
-        Answered(From, NowMs);
+    if (probes_.count(From.Key()))
+        Answered(From, Data, NowMs);
 }
 
 void TMasterList::Heartbeat(const TPeer& From, const THeartbeat& Beat, uint64_t NowMs)
 {
     const TPeer target{From.ip, Beat.queryPort};
-    if (probes_.count(target.Key()))
-        return;   // already asked; the answer settles it
+    // Ports below 1024 are other services' (and a heartbeat's source can
+    // be forged): never probed, nor the server's own.
+    if (target.port < 1024 || ownPorts_.count(target.port))
+        return;
+    const auto waiting = probes_.find(target.Key());
+    if (waiting != probes_.end()) {
+        // Already asked; the answer settles it, for any game claimed meanwhile.
+        std::vector<std::string>& games = waiting->second.games;
+        if (games.size() < 4 && std::find(games.begin(), games.end(), Beat.gameName) == games.end())
+            games.push_back(Beat.gameName);
+        return;
+    }
     // A server that answered a moment ago is not asked again yet, so that a
     // stream of heartbeats does not become a stream of probes.
     const auto listed = servers_.find(target.Key());
     if (listed != servers_.end() && NowMs - listed->second.lastHeard < limits_.probeTimeoutMs
         && listed->second.gameName == Beat.gameName)
         return;
-    const auto probesHere = probesPerIp_.find(target.ip);
-    if ((probesHere != probesPerIp_.end() && probesHere->second >= limits_.perAddress)
-        || probes_.size() >= std::size_t(limits_.maxServers))
+    // A listed server's probe goes whatever new ones are waiting: forged
+    // heartbeats of made-up servers cannot keep the real ones from being
+    // heard again.
+    const bool isListed = listed != servers_.end();
+    if (!isListed && !RoomForNewProbe(target.ip, NowMs))
         return;
-    probes_[target.Key()] = TProbe{Beat.gameName, NowMs};
+    probes_[target.Key()] = TProbe{{Beat.gameName}, NowMs, isListed};
     Count(probesPerIp_, target.ip, +1);
+    if (!isListed)
+        ++newProbes_;
     out_.SendDatagram(target, kProbe);
 }
 
-void TMasterList::Answered(const TPeer& From, uint64_t NowMs)
+bool TMasterList::RoomForNewProbe(uint32_t Ip, uint64_t NowMs)
 {
-    auto probe = probes_.find(From.Key());
-    std::string game = std::move(probe->second.gameName);
-    probes_.erase(probe);
-    Count(probesPerIp_, From.ip, -1);
-
-    auto it = servers_.find(From.Key());
-    if (it != servers_.end()) {
-        it->second.lastHeard = NowMs;
-        if (it->second.gameName != game) {
-            log_("master list: " + From.Text() + " now a " + game + " server");
-            it->second.gameName = std::move(game);
+    const auto probesHere = probesPerIp_.find(Ip);
+    if ((probesHere != probesPerIp_.end() && probesHere->second >= limits_.perAddress)
+        || newProbes_ >= limits_.maxNewProbes)
+        return false;
+    const uint32_t net = Ip >> 8;
+    auto bucket = probesPerNet_.find(net);
+    if (bucket == probesPerNet_.end()) {
+        if (probesPerNet_.size() >= std::size_t(limits_.maxNewProbes) * 4) {
+            // Forget the networks that have their whole budget back.
+            for (auto b = probesPerNet_.begin(); b != probesPerNet_.end();)
+                b = b->second.Level(NowMs) >= limits_.probeBurst ? probesPerNet_.erase(b) : std::next(b);
+            if (probesPerNet_.size() >= std::size_t(limits_.maxNewProbes) * 4)
+                return false;
         }
+        bucket = probesPerNet_.emplace(net, TTokenBucket(limits_.probeRate, limits_.probeBurst, NowMs)).first;
+    }
+    return bucket->second.Take(NowMs);
+}
+
+void TMasterList::EndProbe(std::unordered_map<uint64_t, TProbe>::iterator Probe)
+{
+    Count(probesPerIp_, uint32_t(Probe->first >> 16), -1);
+    if (!Probe->second.listed)
+        --newProbes_;
+    probes_.erase(Probe);
+}
+
+void TMasterList::Answered(const TPeer& From, std::string_view Data, uint64_t NowMs)
+{
+    // Only a status reply naming a game counts: any other service at that
+    // port answering something proves nothing.
+    const std::string game = StatusReplyGame(Data);
+    if (game.empty())
+        return;
+    auto probe = probes_.find(From.Key());
+    auto it = servers_.find(From.Key());
+    const std::vector<std::string>& claimed = probe->second.games;
+    const bool claimedGame = std::find(claimed.begin(), claimed.end(), game) != claimed.end();
+    if (it != servers_.end() && it->second.gameName == game) {
+        // Still the game it is listed for, whatever a heartbeat claimed.
+        it->second.lastHeard = NowMs;
+        EndProbe(probe);
+        return;
+    }
+    // A game no heartbeat named: perhaps another piece of the reply names
+    // the right one; the probe waits on until it lapses.
+    if (!claimedGame)
+        return;
+    EndProbe(probe);
+    if (it != servers_.end()) {
+        log_("master list: " + From.Text() + " now a " + game + " server");
+        it->second.gameName = game;
+        it->second.lastHeard = NowMs;
         return;
     }
     const auto here = serversPerIp_.find(From.ip);
     if ((here != serversPerIp_.end() && here->second >= limits_.perAddress) || servers_.size() >= limits_.maxServers)
         return;
     log_("master list: registered " + game + " server " + From.Text());
-    servers_.emplace(From.Key(), TServer{std::move(game), NowMs});
+    servers_.emplace(From.Key(), TServer{game, NowMs});
     Count(serversPerIp_, From.ip, +1);
 }
 
@@ -166,8 +229,8 @@ void TMasterList::Tick(uint64_t NowMs)
 {
     for (auto it = probes_.begin(); it != probes_.end();) {
         if (NowMs - it->second.sentAt >= limits_.probeTimeoutMs) {
-            Count(probesPerIp_, uint32_t(it->first >> 16), -1);
-            it = probes_.erase(it);
+            auto lapsed = it++;
+            EndProbe(lapsed);
         } else {
             ++it;
         }

@@ -13,9 +13,12 @@
 
 #include "log.h"
 #include "options.h"
+#include "ratelimit.h"
 
 #include <cstdint>
 #include <map>
+#include <set>
+#include <vector>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -49,6 +52,10 @@ struct THeartbeat {
 // and a game name of 1 to 64 printable characters. False for anything else.
 bool ParseHeartbeat(std::string_view Datagram, THeartbeat& Heartbeat);
 
+// An answer to a probe: a status reply ("\\" first) and the game name it
+// gives; empty when the datagram is no status reply or names no game.
+std::string StatusReplyGame(std::string_view Datagram);
+
 // The probe sent to a server that announced itself. Never longer than a
 // valid heartbeat, so the list cannot be used to send more than it gets.
 constexpr std::string_view kProbe = "\\status\\";
@@ -65,6 +72,9 @@ public:
 
     // A datagram on the heartbeat port: a heartbeat, or the answer to a probe.
     void Datagram(const TPeer& From, std::string_view Data, uint64_t NowMs);
+    // The server's own ports: never probed, whatever a heartbeat says, so
+    // the list can never be made to list or talk to itself.
+    void AddOwnPort(uint16_t Port) { ownPorts_.insert(Port); }
     // Ends probes that got no answer and lists servers that expired.
     void Tick(uint64_t NowMs);
 
@@ -84,12 +94,19 @@ private:
         uint64_t lastHeard = 0;
     };
     struct TProbe {
-        std::string gameName;
+        // The game names heartbeats claimed while the probe waited; the
+        // answer counts when it names one of them.
+        std::vector<std::string> games;
         uint64_t sentAt = 0;
+        bool listed = false;         // a re-probe of a listed server
     };
 
     void Heartbeat(const TPeer& From, const THeartbeat& Beat, uint64_t NowMs);
-    void Answered(const TPeer& From, uint64_t NowMs);
+    void Answered(const TPeer& From, std::string_view Data, uint64_t NowMs);
+    // Room for a probe of a server not listed yet: within the probes waiting
+    // in all and for the address, and its /24 network's budget.
+    bool RoomForNewProbe(uint32_t Ip, uint64_t NowMs);
+    void EndProbe(std::unordered_map<uint64_t, TProbe>::iterator Probe);
     static void Count(std::unordered_map<uint32_t, uint32_t>& Counts, uint32_t Ip, int Delta);
 
     TListLimits limits_;
@@ -99,6 +116,9 @@ private:
     std::unordered_map<uint64_t, TProbe> probes_;     // probes waiting for an answer
     std::unordered_map<uint32_t, uint32_t> serversPerIp_;
     std::unordered_map<uint32_t, uint32_t> probesPerIp_;
+    std::size_t newProbes_ = 0;                       // probes of servers not listed
+    std::unordered_map<uint32_t, TTokenBucket> probesPerNet_;   // by /24 network
+    std::set<uint16_t> ownPorts_;
 };
 
 // One list client's conversation, fed with the bytes it sends.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using lobby::GameRecord;
@@ -43,6 +44,19 @@ int32_t TakeFreeIndex(std::vector<TEntry>& table, std::set<int32_t>& free)
 
 } // namespace
 
+namespace {
+
+// A blank as a reader sees one: the space and the no-break space.
+bool IsBlank(unsigned char ch) { return ch == ' ' || ch == 0xA0; }
+
+// The control bytes, and the bytes Windows-1252 leaves without a character.
+bool IsControl(unsigned char ch)
+{
+    return ch < 0x20 || ch == 0x7F || ch == 0x81 || ch == 0x8D || ch == 0x8F || ch == 0x90 || ch == 0x9D;
+}
+
+} // namespace
+
 std::string NameProblem(std::string_view name)
 {
     if (name.empty())
@@ -52,10 +66,34 @@ std::string NameProblem(std::string_view name)
     for (unsigned char ch : name) {
         if (ch == '\\')
             return "A nickname may not contain a backslash.";
-        if (ch < 0x20 || ch == 0x7F)
+        if (IsControl(ch))
             return "A nickname may not contain control characters.";
     }
+    // Never trimmed: the client knows itself by the exact name it asked for.
+    if (IsBlank(static_cast<unsigned char>(name.front())) || IsBlank(static_cast<unsigned char>(name.back())))
+        return "A nickname may not begin or end with a blank.";
+    // "Admin: server restarts. Bob" would make its chat read as Admin's.
+    for (std::size_t i = 0; i + 1 < name.size(); ++i)
+        if (name[i] == ':' && IsBlank(static_cast<unsigned char>(name[i + 1])))
+            return "A nickname may not contain a colon followed by a blank.";
     return {};
+}
+
+std::string NameKey(std::string_view name)
+{
+    std::string key(name);
+    for (char& c : key) {
+        const auto ch = static_cast<unsigned char>(c);
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7))
+            c = char(ch + 0x20);
+        else if (ch == 0x8A || ch == 0x8C || ch == 0x8E)   // S, OE, Z with caron or ligature
+            c = char(ch + 0x10);
+        else if (ch == 0x9F)                               // Y with diaeresis
+            c = char(0xFF);
+        else if (ch == 0xA0)
+            c = ' ';
+    }
+    return key;
 }
 
 TFrame MakeFrame(uint8_t type, std::string_view param)
@@ -187,6 +225,7 @@ void TLobbyMaster::ReleaseEmptyLobby()
     std::unordered_map<TConnId, TClient>().swap(clients_);
     std::set<std::pair<uint64_t, TConnId>>().swap(unnamed_);
     std::unordered_map<std::string, uint32_t>().swap(perAddress_);
+    std::unordered_map<std::string, TTokenBucket>().swap(addressActions_);
 }
 
 void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
@@ -197,8 +236,10 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
     TClient c = std::move(it->second);
     clients_.erase(it);
     auto pa = perAddress_.find(c.address);
-    if (pa != perAddress_.end() && --pa->second == 0)
+    if (pa != perAddress_.end() && --pa->second == 0) {
         perAddress_.erase(pa);
+        addressActions_.erase(c.address);
+    }
     if (c.player == 0) {
         unnamed_.erase({c.connectedAt, conn});
         std::string line = "connection " + Num(conn) + " from " + c.address + " closed: " + reason;
@@ -218,7 +259,7 @@ void TLobbyMaster::Forget(TConnId conn, const std::string& reason)
         g.invited.erase(p);
     for (TPlayer& other : players_)
         other.toldFull.erase(p);
-    names_.erase(players_[p].rec.Name());
+    names_.erase(NameKey(players_[p].rec.Name()));
     players_[p].rec.active = 0;
     players_[p].rec.hostPlayer = 0;
     players_[p].rec.hostedGame = 0;
@@ -290,7 +331,7 @@ void TLobbyMaster::Received(TConnId conn, const LobbyRecord& r, uint64_t nowMs)
     case cmKick:
     case cmStart:
         // Each of these is told to every player: a few a second at most.
-        if (!TakeActionToken(c))
+        if (!TakeActionToken(c) || !TakeAddressToken(c))
             return;
         break;
     default:
@@ -337,10 +378,11 @@ bool TLobbyMaster::RefuseName(TConnId conn, const TClient& c, const std::string&
         SendToConn(conn, cmMessage, "\\message\\" + problem);
         return true;
     }
-    // A player asking again for its own name is not refused: it keeps it.
-    if (c.player != 0 && players_[c.player].rec.Name() == name)
-        return false;
-    if (names_.count(name) != 0) {
+    // A player asking again for its own name (or another case of it) is
+    // not refused. Any other name that reads the same as one in use is
+    // taken: names are told apart without regard to case.
+    const auto holder = names_.find(NameKey(name));
+    if (holder != names_.end() && holder->second != c.player) {
         SendToConn(conn, cmNameTaken, "\\namewanted\\" + name);
         return true;
     }
@@ -356,10 +398,10 @@ void TLobbyMaster::RenamePlayer(TConnId conn, int32_t p, const std::string& name
         out_.Send(conn, RefreshFrame(), {TSlot::Refresh, 0});
         return;
     }
-    names_.erase(old);
-    names_[name] = p;
+    names_.erase(NameKey(old));
+    names_[NameKey(name)] = p;
     players_[p].rec.SetName(name);
-    LogPlayer(p, "player " + Num(p) + " '" + old + "' renamed to '" + name + "'");
+    LogPlayer(p, "player " + Num(p) + " '" + LogText(old) + "' renamed to '" + LogText(name) + "'");
     AnnouncePlayer(p);
     BroadcastRefresh();
 }
@@ -377,7 +419,7 @@ void TLobbyMaster::JoinLobby(TConnId conn, TClient& c, const std::string& name)
     pl.rec.ping = 9999;
     c.player = p;
     unnamed_.erase({c.connectedAt, conn});
-    names_[name] = p;
+    names_[NameKey(name)] = p;
     pl.inbox = TTokenBucket(limits_.inboxRate, limits_.inboxBurst, now_);
     LogPlayer(p, "player " + Describe(p) + " named, from " + c.address);
 
@@ -420,7 +462,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
             Refuse(p, "You can only change the settings of the game you host.");
             return;
         }
-        LogPlayer(p, "game " + Num(g) + " changed by " + Describe(p) + ": '" + name + "'");
+        LogPlayer(p, "game " + Num(g) + " changed by " + Describe(p) + ": '" + LogText(name) + "'");
     } else {
         if (pl.rec.hostedGame != 0) {
             Refuse(p, "You already host a game.");
@@ -435,7 +477,7 @@ void TLobbyMaster::HandleHost(TClient& c, const LobbyRecord& r)
         games_[g].rec.index = g;
         games_[g].rec.hostPlayer = p;
         pl.rec.hostedGame = g;
-        LogPlayer(p, "game " + Num(g) + " '" + name + "' hosted by " + Describe(p));
+        LogPlayer(p, "game " + Num(g) + " '" + LogText(name) + "' hosted by " + Describe(p));
     }
     GameRecord& gr = games_[g].rec;
     gr.SetName(name);
@@ -477,6 +519,7 @@ void TLobbyMaster::HandleJoin(TClient& c, const LobbyRecord& r)
     if (pl.rec.hostPlayer != 0)
         LeaveGame(p);
     game.invited.erase(p);
+    game.members.insert(p);
     pl.rec.hostPlayer = game.rec.hostPlayer;
     LogPlayer(p, "player " + Describe(p) + " joined game " + Num(g));
     AnnouncePlayer(p);
@@ -560,9 +603,8 @@ void TLobbyMaster::HandleStart(TClient& c, const LobbyRecord& r)
     BroadcastRefresh();
     if (start) {
         TFrame frame = MakeFrame(cmStart, "\\start\\1");
-        for (std::size_t i = 1; i < players_.size(); ++i)
-            if (players_[i].rec.active && players_[i].rec.hostPlayer == p)
-                SendTo(int32_t(i), frame);
+        for (int32_t member : games_[g].members)
+            SendTo(member, frame);
     }
 }
 
@@ -575,6 +617,19 @@ bool TLobbyMaster::TakeActionToken(TClient& c)
 {
     return TakeToken(c, c.actions, c.actionsWarned,
                      "You are changing your name or game too fast; requests are being dropped.");
+}
+
+bool TLobbyMaster::TakeAddressToken(TClient& c)
+{
+    if (!limits_.floodLimit)
+        return true;
+    auto it = addressActions_.find(c.address);
+    if (it == addressActions_.end())
+        it = addressActions_
+                 .emplace(c.address, TTokenBucket(limits_.addressActionRate, limits_.addressActionBurst, now_))
+                 .first;
+    return TakeToken(c, it->second, c.addressWarned,
+                     "Too many requests from your address just now; yours was dropped.");
 }
 
 bool TLobbyMaster::TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning)
@@ -652,12 +707,9 @@ void TLobbyMaster::HandleChat(TClient& c, const LobbyRecord& r)
         Broadcast(frame, {});
         return;
     }
-    int32_t host = games_[g].rec.hostPlayer;
-    for (std::size_t i = 1; i < players_.size(); ++i) {
-        const PlayerRecord& pr = players_[i].rec;
-        if (pr.active && (int32_t(i) == host || pr.hostPlayer == host))
-            SendTo(int32_t(i), frame);
-    }
+    SendTo(games_[g].rec.hostPlayer, frame);
+    for (int32_t member : games_[g].members)
+        SendTo(member, frame);
 }
 
 void TLobbyMaster::HandlePrivMsg(TClient& c, const LobbyRecord& r)
@@ -680,16 +732,13 @@ void TLobbyMaster::CloseGame(int32_t g)
 {
     TGame& game = games_[g];
     int32_t host = game.rec.hostPlayer;
-    LogPlayer(host, "game " + Num(g) + " '" + game.rec.Name() + "' closed");
+    LogPlayer(host, "game " + Num(g) + " '" + LogText(game.rec.Name()) + "' closed");
     game.rec.active = 0;
     game.invited.clear();
     Broadcast(MakeFrame(cmGameGone, "\\index\\" + Num(g)), {TSlot::GameGone, g});
-    for (std::size_t i = 1; i < players_.size(); ++i) {
-        PlayerRecord& pr = players_[i].rec;
-        if (pr.active && pr.hostPlayer == host && int32_t(i) != host) {
-            pr.hostPlayer = 0;
-            AnnouncePlayer(int32_t(i));
-        }
+    for (int32_t member : std::exchange(game.members, {})) {
+        players_[member].rec.hostPlayer = 0;
+        AnnouncePlayer(member);
     }
     if (IsPlayer(host)) {
         players_[host].rec.hostedGame = 0;
@@ -704,6 +753,8 @@ void TLobbyMaster::LeaveGame(int32_t p)
     if (pr.hostPlayer == 0)
         return;
     LogPlayer(p, "player " + Describe(p) + " left the game of player " + Num(pr.hostPlayer));
+    if (const int32_t g = GameOf(p))
+        games_[g].members.erase(p);
     pr.hostPlayer = 0;
     AnnouncePlayer(p);
 }
@@ -730,12 +781,7 @@ bool TLobbyMaster::IsGame(int32_t i) const
 
 int32_t TLobbyMaster::MembersOf(int32_t g) const
 {
-    int32_t host = games_[g].rec.hostPlayer;
-    int32_t n = 1;
-    for (std::size_t i = 1; i < players_.size(); ++i)
-        if (players_[i].rec.active && players_[i].rec.hostPlayer == host && int32_t(i) != host)
-            ++n;
-    return n;
+    return 1 + int32_t(games_[g].members.size());
 }
 
 TLobbySnapshot TLobbyMaster::Snapshot() const
@@ -753,9 +799,7 @@ TLobbySnapshot TLobbyMaster::Snapshot() const
                             rec.state != 0};
         if (IsPlayer(rec.hostPlayer))
             view.members.push_back(rec.hostPlayer);
-        for (std::size_t i = 1; i < players_.size(); ++i)
-            if (players_[i].rec.active && players_[i].rec.hostPlayer == rec.hostPlayer && int32_t(i) != rec.hostPlayer)
-                view.members.push_back(int32_t(i));
+        view.members.insert(view.members.end(), games_[g].members.begin(), games_[g].members.end());
         s.games.push_back(std::move(view));
     }
     return s;
@@ -824,7 +868,7 @@ const TFrame& TLobbyMaster::GameFrame(int32_t g)
 
 std::string TLobbyMaster::Describe(int32_t p) const
 {
-    return Num(p) + " '" + players_[p].rec.Name() + "'";
+    return Num(p) + " '" + LogText(players_[p].rec.Name()) + "'";
 }
 
 void TLobbyMaster::LogAbout(TConnId conn, std::string line)

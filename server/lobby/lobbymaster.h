@@ -96,6 +96,7 @@ private:
         TTokenBucket actions;        // requests that change the lobby
         bool chatWarned = false;
         bool actionsWarned = false;
+        bool addressWarned = false;  // told its address's requests are spent
         uint32_t badFrames = 0;
         TLogBudget log;              // once named; before, its address's budget serves
     };
@@ -115,6 +116,7 @@ private:
         TFrame frame;                // as for TPlayer
         lobby::GameRecord framed;
         std::set<int32_t> invited;   // players the host invited
+        std::set<int32_t> members;   // the players in it, the host not counted
     };
 
     void HandleName(TConnId conn, TClient& c, const LobbyRecord& r);
@@ -136,6 +138,9 @@ private:
     // The sender's budgets: false (and the sender warned once) when spent.
     bool TakeChatToken(TClient& c);
     bool TakeActionToken(TClient& c);
+    // The requests that change the lobby have a budget per address as well:
+    // many players from one place cannot together change it faster.
+    bool TakeAddressToken(TClient& c);
     bool TakeToken(TClient& c, TTokenBucket& bucket, bool& warned, const char* warning);
     // A private message or invitation for `to` within its inbox; otherwise
     // the sender is told, once until `to` has been quiet again.
@@ -185,10 +190,11 @@ private:
     std::unordered_map<TConnId, TClient> clients_;
     std::set<std::pair<uint64_t, TConnId>> unnamed_;   // by the time they came
     std::unordered_map<std::string, uint32_t> perAddress_;
+    std::unordered_map<std::string, TTokenBucket> addressActions_;   // while the address has connections
     std::unordered_map<std::string, TLogBudget> addressLog_;
     std::vector<TPlayer> players_;           // by index; entry 0 unused
     std::set<int32_t> freePlayers_;          // inactive indices below players_.size()
-    std::unordered_map<std::string, int32_t> names_;
+    std::unordered_map<std::string, int32_t> names_;   // by NameKey
     std::vector<TGame> games_;               // by index; entry 0 unused
     std::set<int32_t> freeGames_;
     TLobbyGuard guard_;
@@ -197,3 +203,7 @@ private:
 // Empty when the nickname may be used, otherwise why not. (The game-name
 // rule, which the client applies too, is lobby::ValidGameName.)
 std::string NameProblem(std::string_view name);
+// What tells names apart: two names with the same key read the same (the
+// letters of ASCII and Windows-1252 in either case, the no-break space as a
+// space), so only one of them may be in use at a time.
+std::string NameKey(std::string_view name);

@@ -79,12 +79,15 @@ std::optional<std::string> TMotdMaster::Datagram(std::string_view bytes, const s
     std::optional<TMotdRequest> request = ParseMotdRequest(bytes);
     if (!request) {
         ++notRequests_;
-    } else if (!AllowReply(address, nowMs)) {
+    } else if (!AllowReply(address, nowMs) || !AllowAnyReply(nowMs)) {
         ++overRate_;
     } else {
         dropped = false;
+        // The source of a datagram can be forged: never send it much more
+        // than it sent. Cut at a line end like any reply that does not fit.
+        const std::size_t limit = std::min(limits_.datagramBytes, limits_.replyFactor * bytes.size());
         // Nothing to tell: no datagram, so the client shows no empty window.
-        std::string text = Reply(*request, "udp", address, limits_.datagramBytes);
+        std::string text = Reply(*request, "udp", address, limit);
         if (!text.empty())
             reply = std::move(text);
     }
@@ -117,6 +120,26 @@ std::string TMotdMaster::Reply(const TMotdRequest& request, const char* transpor
          + " version=" + request.version + " code=" + LogSafe(request.code) + (verdict.expired ? " expired" : "")
          + (verdict.update ? " update" : "") + (reply.empty() ? " (no news)" : ""));
     return reply;
+}
+
+bool TMotdMaster::AllowAnyReply(uint64_t nowMs)
+{
+    // Forged sources can be as many as the forger likes: the replies to
+    // all of them together have a bound of their own.
+    if (limits_.udpTotalRate == 0)
+        return true;
+    const double rate = limits_.udpTotalRate;
+    const double burst = 2 * rate;
+    if (!allStarted_) {
+        allStarted_ = true;
+        all_ = TBucket{burst, nowMs};
+    }
+    all_.tokens = std::min(burst, all_.tokens + double(nowMs - all_.at) * rate / 1000.0);
+    all_.at = nowMs;
+    if (all_.tokens < 1)
+        return false;
+    all_.tokens -= 1;
+    return true;
 }
 
 bool TMotdMaster::AllowReply(const std::string& address, uint64_t nowMs)

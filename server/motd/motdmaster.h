@@ -23,7 +23,11 @@
 struct TMotdMasterLimits {
     TVersionRules versions;
     std::size_t datagramBytes = 1400;   // largest reply datagram
+    // A reply is at most this many times the request, so a forged source
+    // gets little more than the forger sent.
+    std::size_t replyFactor = 3;
     uint32_t udpRate = 5;               // replies a second to one address; 0 = no limit
+    uint32_t udpTotalRate = 200;        // replies a second to all addresses together; 0 = no limit
     std::size_t udpAddresses = 4096;    // addresses whose rate is followed at once
 };
 
@@ -52,6 +56,7 @@ private:
     std::string Reply(const TMotdRequest& request, const char* transport, const std::string& address,
                       std::size_t limit);
     bool AllowReply(const std::string& address, uint64_t nowMs);
+    bool AllowAnyReply(uint64_t nowMs);
 
     struct TBucket {
         double tokens = 0;
@@ -63,6 +68,8 @@ private:
     TNews news_;
     std::optional<TNewsKey> key_;
     std::unordered_map<std::string, TBucket> buckets_;
+    TBucket all_;                       // every address's replies together
+    bool allStarted_ = false;
     // Datagrams left unanswered, told in one log line a minute at most.
     uint64_t notRequests_ = 0;
     uint64_t overRate_ = 0;

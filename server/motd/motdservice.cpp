@@ -12,6 +12,17 @@ TMotdMasterLimits LimitsOf(const TMotdOptions& o)
     l.versions.minVersion = o.minVersion;
     l.versions.latestVersion = o.latestVersion;
     l.udpRate = o.udpRate;
+    l.udpTotalRate = o.udpTotalRate;
+    return l;
+}
+
+THttpListener::TLimits HttpLimitsOf(const TServerOptions& o)
+{
+    THttpListener::TLimits l;
+    l.maxConnections = o.motd.maxConnections;
+    l.perAddress = o.motd.perAddress;
+    l.idle = std::chrono::milliseconds(o.motd.idleMs);
+    l.logLines = o.limits.logLines;
     return l;
 }
 
@@ -22,16 +33,26 @@ TMotdService::TMotdService(asio::io_context& io, const TServerOptions& options, 
       log_(log),
       epoch_(std::chrono::steady_clock::now()),
       news_(options.motd.file, log),
-      master_(LimitsOf(options.motd), log),
+      // The lines about a web request go through its address's log budget.
+      master_(LimitsOf(options.motd),
+              [this](const std::string& line) {
+                  if (webClient_)
+                      http_.LogAbout(*webClient_, line);
+                  else
+                      log_(line);
+              }),
       http_(io,
             [this](std::string_view method, std::string_view target, const std::string& address) {
                 if (pages_)
                     if (std::optional<THttpAnswer> page = pages_(method, target))
                         return *page;
                 Refresh();
-                return master_.Http(method, target, address);
+                webClient_ = &address;
+                THttpAnswer answer = master_.Http(method, target, address);
+                webClient_ = nullptr;
+                return answer;
             },
-            log, options.motd.maxConnections, std::chrono::milliseconds(options.motd.idleMs)),
+            log, HttpLimitsOf(options)),
       udp_(io,
            [this](std::string_view datagram, const std::string& address) {
                Refresh();

@@ -46,4 +46,5 @@ private:
     TMotdUdpServer udp_;
     TPages pages_;
     std::string keyError_;
+    const std::string* webClient_ = nullptr;   // the address of the web request being answered
 };

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -236,12 +237,24 @@ std::string MetricsText(const TServerFigures& f)
     return out;
 }
 
+TLobbyPages::TLobbyPages(TFigures figures, TClock clock) : figures_(std::move(figures)), clock_(std::move(clock))
+{
+    if (!clock_) {
+        const auto epoch = std::chrono::steady_clock::now();
+        clock_ = [epoch] {
+            return uint64_t(
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - epoch).count());
+        };
+    }
+}
+
 std::optional<THttpAnswer> TLobbyPages::Answer(std::string_view method, std::string_view target) const
 {
     std::string path;
     std::string_view query;
     SplitTarget(target, path, query);
-    if (path != "/" && path != "/lobby.json" && path != "/metrics")
+    const int which = path == "/" ? 0 : path == "/lobby.json" ? 1 : path == "/metrics" ? 2 : -1;
+    if (which < 0)
         return std::nullopt;
     if (method != "GET" && method != "HEAD") {
         THttpAnswer a;
@@ -251,6 +264,18 @@ std::optional<THttpAnswer> TLobbyPages::Answer(std::string_view method, std::str
         a.body = "Only GET and HEAD are served here.\n";
         return a;
     }
+    TMade& made = made_[which];
+    const uint64_t now = clock_();
+    if (!made.made || now - made.at >= kRemakeMs) {
+        made.answer = Make(path);
+        made.at = now;
+        made.made = true;
+    }
+    return made.answer;
+}
+
+THttpAnswer TLobbyPages::Make(const std::string& path) const
+{
     const TServerFigures figures = figures_();
     if (path == "/metrics")
         return Page("text/plain; version=0.0.4; charset=utf-8", MetricsText(figures));

@@ -12,6 +12,7 @@
 #include "httpanswer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,14 +42,29 @@ std::string HtmlText(std::string_view cp1252);
 // Windows-1252 bytes as a quoted JSON string.
 std::string JsonText(std::string_view cp1252);
 
+// Each page is made at most once a second and the same answer given to
+// every request meanwhile, so a crowd of requests costs one page's making.
 class TLobbyPages {
 public:
     using TFigures = std::function<TServerFigures()>;
-    explicit TLobbyPages(TFigures figures) : figures_(std::move(figures)) {}
+    using TClock = std::function<uint64_t()>;   // milliseconds
+    // Without a clock, the steady clock's.
+    explicit TLobbyPages(TFigures figures, TClock clock = {});
 
     // The answer for the paths above; nothing for any other path.
     std::optional<THttpAnswer> Answer(std::string_view method, std::string_view target) const;
 
+    static constexpr uint64_t kRemakeMs = 1000;
+
 private:
+    struct TMade {
+        bool made = false;
+        uint64_t at = 0;
+        THttpAnswer answer;
+    };
+    THttpAnswer Make(const std::string& path) const;
+
     TFigures figures_;
+    TClock clock_;
+    mutable TMade made_[3];   // "/", "/lobby.json", "/metrics"
 };

@@ -28,7 +28,10 @@ struct ListRules : public ::testing::Test, public TMasterListOutput {
     {
         master->Datagram({ip, from}, "\\heartbeat\\" + std::to_string(port) + "\\gamename\\" + game, now);
     }
-    void Answer(uint32_t ip, uint16_t port) { master->Datagram({ip, port}, "\\hostname\\x\\final\\", now); }
+    void Answer(uint32_t ip, uint16_t port, const std::string& game = "bgate")
+    {
+        master->Datagram({ip, port}, "\\gamename\\" + game + "\\hostname\\x\\final\\", now);
+    }
     std::string List(const std::string& game = "bgate") { return master->ListFor(game).text; }
 
     TListLimits limits;
@@ -74,7 +77,7 @@ TEST_F(ListRules, ListedOnlyAfterTheProbeIsAnswered)
 TEST_F(ListRules, ProbesAreNeverLongerThanHeartbeats)
 {
     Make();
-    const std::string shortest = "\\heartbeat\\1\\gamename\\x";
+    const std::string shortest = "\\heartbeat\\1024\\gamename\\x";
     master->Datagram({kA, 1000}, shortest, now);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_LE(sent[0].datagram.size(), shortest.size());
@@ -148,7 +151,7 @@ TEST_F(ListRules, ARecentlyAnsweredServerIsNotProbedAgainAtOnce)
     // ... unless it now says it runs another game.
     Beat(kA, 1000, 27910, "kova");
     EXPECT_EQ(sent.size(), 2u);
-    Answer(kA, 27910);
+    Answer(kA, 27910, "kova");
     EXPECT_EQ(List("kova"), "\\ip\\10.0.0.1:27910\\final\\");
     EXPECT_EQ(List("bgate"), "\\final\\");
     now += 5000;
@@ -160,23 +163,109 @@ TEST_F(ListRules, LimitsPerAddress)
 {
     limits.perAddress = 2;
     Make();
-    for (uint16_t port = 1; port <= 3; ++port)
+    for (uint16_t port = 2001; port <= 2003; ++port)
         Beat(kA, 999, port);
     EXPECT_EQ(sent.size(), 2u);   // two probes at most wait for one address
-    Beat(kB, 999, 1);
+    Beat(kB, 999, 2001);
     EXPECT_EQ(sent.size(), 3u);   // another address has its own share
-    Answer(kA, 1);
-    Answer(kA, 2);
-    Beat(kA, 999, 3);
+    Answer(kA, 2001);
+    Answer(kA, 2002);
+    Beat(kA, 999, 2003);
     ASSERT_EQ(sent.size(), 4u);
-    Answer(kA, 3);
-    EXPECT_EQ(List(), "\\ip\\10.0.0.1:1\\ip\\10.0.0.1:2\\final\\");
+    Answer(kA, 2003);
+    EXPECT_EQ(List(), "\\ip\\10.0.0.1:2001\\ip\\10.0.0.1:2002\\final\\");
     // Once one expires there is room again.
     master->Tick(now + uint64_t(limits.serverExpirySeconds) * 1000);
     EXPECT_EQ(master->ServerCount(), 0u);
-    Beat(kA, 999, 3);
-    Answer(kA, 3);
-    EXPECT_EQ(List(), "\\ip\\10.0.0.1:3\\final\\");
+    Beat(kA, 999, 2003);
+    Answer(kA, 2003);
+    EXPECT_EQ(List(), "\\ip\\10.0.0.1:2003\\final\\");
+}
+
+TEST_F(ListRules, OnlyAStatusReplyOfTheClaimedGameCounts)
+{
+    Make();
+    // Anything but a status reply naming the game proves nothing: an echo
+    // of the probe, a reply of another game, a reply without a game.
+    Beat(kA, 1000, 27910);
+    master->Datagram({kA, 27910}, "\\status\\", now);
+    master->Datagram({kA, 27910}, "garbage", now);
+    Answer(kA, 27910, "kova");
+    master->Datagram({kA, 27910}, "\\hostname\\x\\final\\", now);
+    EXPECT_EQ(master->ServerCount(), 0u);
+    EXPECT_EQ(master->ProbeCount(), 1u);
+    Answer(kA, 27910, "bgate");
+    EXPECT_EQ(List(), "\\ip\\10.0.0.1:27910\\final\\");
+
+    // A forged heartbeat naming another game: the server's own answer keeps
+    // it where it is, and counts as heard.
+    now += 10'000;
+    Beat(kB, 5555, 27910);           // (another address: not this server)
+    master->Datagram({kA, 4444}, "\\heartbeat\\27910\\gamename\\kova", now);
+    ASSERT_EQ(sent.back().to.Text(), "10.0.0.1:27910");
+    Answer(kA, 27910, "bgate");
+    EXPECT_EQ(List("kova"), "\\final\\");
+    EXPECT_EQ(List("bgate"), "\\ip\\10.0.0.1:27910\\final\\");
+    EXPECT_EQ(master->ProbeCount(), 1u);   // only kB's
+    // A game claimed while the probe waited counts too.
+    now += 10'000;
+    Beat(kA, 4444, 27910, "kova");
+    Beat(kA, 4444, 27910, "arena");
+    Answer(kA, 27910, "arena");
+    EXPECT_EQ(List("arena"), "\\ip\\10.0.0.1:27910\\final\\");
+}
+
+TEST_F(ListRules, OwnPortsAndPortsBelow1024AreNeverProbed)
+{
+    Make();
+    master->AddOwnPort(27900);
+    master->AddOwnPort(28900);
+    for (uint16_t port : {uint16_t(27900), uint16_t(28900), uint16_t(1), uint16_t(53), uint16_t(1023)})
+        Beat(kA, 1000, port);
+    EXPECT_TRUE(sent.empty());
+    Beat(kA, 1000, 1024);
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(ListRules, NewProbesBudgetedPerNetworkListedServersFirst)
+{
+    limits.probeRate = 10;
+    limits.probeBurst = 20;
+    limits.maxNewProbes = 50;
+    limits.perAddress = 1000;
+    Make();
+    // A listed server in the network the flood comes from.
+    Beat(kA, 1000, 27910);
+    Answer(kA, 27910);
+    sent.clear();
+    // Forged heartbeats of made-up servers from one /24: its budget, no more.
+    for (uint32_t i = 0; i < 1000; ++i)
+        Beat(0x0A000000 + (i % 250), 1000, uint16_t(20000 + i));
+    EXPECT_EQ(sent.size(), 19u);   // the registration took one of the 20
+    // Another network has its own budget.
+    Beat(0x0A000101, 1000, 27910);
+    EXPECT_EQ(sent.size(), 20u);
+    // Forged heartbeats from many networks fill the table of new probes...
+    for (uint32_t i = 0; i < 1000; ++i)
+        Beat(0x0B000001 + (i << 8), 1000, 27910);
+    EXPECT_EQ(sent.size(), 50u);
+    // ... but the listed server is asked again all the same, and heard.
+    now += 10'000;
+    sent.clear();
+    Beat(kA, 1000, 27910);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].to.Text(), "10.0.0.1:27910");
+    Answer(kA, 27910);
+    master->Tick(now + 5000);   // the flood's probes lapse
+    EXPECT_EQ(master->ProbeCount(), 0u);
+    master->Tick(now + uint64_t(limits.serverExpirySeconds) * 1000 - 1);
+    EXPECT_EQ(master->ServerCount(), 1u);
+    // Later, the network's whole budget again.
+    sent.clear();
+    now += 6000;
+    for (uint32_t i = 0; i < 100; ++i)
+        Beat(0x0A000000 + (i % 250), 1000, uint16_t(30000 + i));
+    EXPECT_EQ(sent.size(), 20u);
 }
 
 TEST_F(ListRules, GameKeysFile)

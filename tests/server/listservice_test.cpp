@@ -104,12 +104,12 @@ std::vector<std::string> Entries(const std::string& list)
     return out;
 }
 
-std::vector<TSimServer> Servers(int answering, int silent)
+std::vector<TSimServer> Servers(int answering, int silent, int kovaAt = -1)
 {
     std::vector<TSimServer> out;
     for (int i = 0; i < answering + silent; ++i) {
         TSimServer s;
-        s.reply = SimReply(i, 1, 1, true);
+        s.reply = SimReply(i, 1, 1, i != kovaAt);
         s.answerFrom = i < answering ? 1 : 0;
         out.push_back(std::move(s));
     }
@@ -141,7 +141,7 @@ TEST(ListService, ListsOnlyServersThatAnsweredTheirProbe)
     TParlevodProcess server;
     const uint16_t port = ListPort(server);
     const uint16_t beats = BeatPort(server);
-    TGameSim sim(Servers(2, 1));
+    TGameSim sim(Servers(2, 1, 1));
     sim.Start();
     for (std::size_t i = 0; i < sim.Count(); ++i)
         sim.Heartbeat(i, beats, i == 1 ? "kova" : "bgate");
@@ -182,6 +182,116 @@ TEST(ListService, AHeartbeatForSomeoneElsesPortListsNothing)
     ASSERT_TRUE(victim.WaitForRequests(0, 1, 5000));
     EXPECT_EQ(victim.Requests(0), 1);
     EXPECT_EQ(Entries(AskForList(ListPort(server))), std::vector<std::string>{});
+}
+
+namespace {
+
+// A datagram to the heartbeat port from a socket of its own at `from`
+// (another loopback address stands for a forged source).
+bool SendBeat(uint16_t beats, const std::string& datagram, const char* from = "127.0.0.1")
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        close(fd);
+        return false;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(beats);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool sent = sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
+                      == ssize_t(datagram.size());
+    close(fd);
+    return sent;
+}
+
+std::string Beat(uint16_t port, const std::string& game) { return "\\heartbeat\\" + std::to_string(port) + "\\gamename\\" + game; }
+
+} // namespace
+
+TEST(ListService, ForgedHeartbeatsNeitherListNorMoveAServer)
+{
+    TParlevodProcess server;
+    const uint16_t beats = BeatPort(server);
+    const uint16_t port = ListPort(server);
+    // A real bgate server, and a service that answers anything with something.
+    std::vector<TSimServer> servers = Servers(1, 0);
+    TSimServer echo;
+    echo.reply = {"\\status\\"};
+    servers.push_back(echo);
+    TGameSim sim(std::move(servers));
+    sim.Start();
+    sim.Heartbeat(0, beats, "bgate");
+    const std::string real = "127.0.0.1:" + std::to_string(sim.Port(0));
+    ASSERT_TRUE(server.WaitForLog("registered bgate server " + real));
+
+    // A forged heartbeat says the real server runs kova: it is probed, its
+    // answer says bgate, and it stays where it is.
+    ASSERT_TRUE(SendBeat(beats, Beat(sim.Port(0), "kova")));
+    ASSERT_TRUE(sim.WaitForRequests(0, 2, 5000));
+    // Heartbeats for the echoing service and for the master's own port.
+    ASSERT_TRUE(SendBeat(beats, Beat(sim.Port(1), "bgate")));
+    ASSERT_TRUE(sim.WaitForRequests(1, 1, 5000));
+    ASSERT_TRUE(SendBeat(beats, Beat(beats, "bgate")));
+    ASSERT_TRUE(SendBeat(beats, Beat(port, "bgate")));
+    ASSERT_TRUE(SendBeat(beats, Beat(53, "bgate")));
+    // A second real server settles every answer before it.
+    TGameSim later(Servers(1, 0));
+    later.Start();
+    later.Heartbeat(0, beats, "bgate");
+    ASSERT_TRUE(server.WaitForLog("registered bgate server 127.0.0.1:" + std::to_string(later.Port(0))));
+
+    EXPECT_EQ(Entries(AskForList(port, "kova")), std::vector<std::string>{});
+    EXPECT_EQ(Entries(AskForList(port, "bgate")),
+              (std::vector<std::string>{std::min(real, "127.0.0.1:" + std::to_string(later.Port(0))),
+                                        std::max(real, "127.0.0.1:" + std::to_string(later.Port(0)))}));
+    EXPECT_EQ(server.LogText().find("now a kova server"), std::string::npos);
+    EXPECT_EQ(server.LogText().find("server 127.0.0.1:" + std::to_string(beats)), std::string::npos);
+    EXPECT_EQ(server.LogText().find("server 127.0.0.1:" + std::to_string(sim.Port(1))), std::string::npos);
+}
+
+TEST(ListService, AFloodOfForgedHeartbeatsLeavesRoomForRealServers)
+{
+    TParlevodProcess server;
+    const uint16_t beats = BeatPort(server);
+    // 20,480 heartbeats of made-up servers, 64 from each of 320 addresses
+    // in four other /24 networks: as many probes as each address may have
+    // waiting, more than the list has room for.
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(beats);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int sent = 0;
+    for (int net = 1; net <= 4; ++net)
+        for (int host = 1; host <= 80; ++host) {
+            const std::string from = "127.0." + std::to_string(net) + "." + std::to_string(host);
+            const int src = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+            if (bind(src, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+                close(src);
+                GTEST_SKIP() << "no address " << from;
+            }
+            for (int i = 0; i < 64; ++i) {
+                const std::string beat = Beat(uint16_t(20000 + i), "bgate");
+                sent += sendto(src, beat.data(), beat.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+                // Paced, so that the server's receive buffer does not drop the flood before it is read.
+                if (i % 16 == 15)
+                    std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+            close(src);
+        }
+    EXPECT_EQ(sent, 20480);
+    // A new server heartbeats: it is probed and listed all the same.
+    TGameSim sim(Servers(1, 0));
+    sim.Start();
+    sim.Heartbeat(0, beats, "bgate");
+    ASSERT_TRUE(server.WaitForLog("registered bgate server 127.0.0.1:" + std::to_string(sim.Port(0))));
+    EXPECT_EQ(Entries(AskForList(ListPort(server))), std::vector<std::string>{"127.0.0.1:" + std::to_string(sim.Port(0))});
 }
 
 TEST(ListService, RefusesWrongValidateAndUnknownGames)

@@ -274,6 +274,45 @@ TEST_F(LobbyMasterTest, RequestsThatChangeTheLobbyShareABudgetWithOneWarning)
     EXPECT_EQ(Chat(reader).size(), 1u);
 }
 
+TEST_F(LobbyMasterTest, RequestsFromOneAddressShareABudgetBesidesEachPlayers)
+{
+    TLobbyLimits l;
+    l.actionBurst = 4;
+    l.actionRate = 2;
+    l.addressActionBurst = 10;
+    l.addressActionRate = 5;
+    Start(l);
+    // Six players from one address, each within its own budget.
+    std::vector<TConnId> crowd;
+    for (int i = 0; i < 6; ++i) {
+        crowd.push_back(Connect("10.0.0.7"));
+        ASSERT_GT(Named(crowd.back(), "C" + std::to_string(i)), 0);
+    }
+    TConnId elsewhere = Connect("10.0.0.8");
+    ASSERT_GT(Named(elsewhere, "Elsewhere"), 0);
+    TConnId reader = Connect("10.0.0.9");
+    ASSERT_GT(Named(reader, "Reader"), 0);
+    now += 10'000;   // every budget full again
+    out.sent.clear();
+    // Hosting and leaving, two requests each: 12 in all, 10 get through.
+    for (TConnId c : crowd) {
+        Send(c, cmHost, "\\name\\Room\\maxplayers\\4\\inviteonly\\0");
+        Send(c, cmLeave, "");
+    }
+    EXPECT_EQ(out.Take(reader, cmGameGone).size(), 5u);
+    // The last player was told once, why.
+    EXPECT_EQ(out.Messages(crowd.back()), std::vector<std::string>{"Too many requests from your address just now; yours was dropped."});
+    // Another address is not held back.
+    Send(elsewhere, cmHost, "\\name\\Mine\\maxplayers\\4\\inviteonly\\0");
+    EXPECT_EQ(out.Take(reader, cmGame).size(), 6u);
+    // A second later the address has five more.
+    now += 1000;
+    for (int round = 0; round < 2; ++round)
+        for (TConnId c : crowd)
+            Send(c, cmHost, "\\name\\Again\\maxplayers\\4\\inviteonly\\0");
+    EXPECT_EQ(out.Take(reader, cmGame).size(), 5u);
+}
+
 TEST_F(LobbyMasterTest, OneRecipientGetsALimitedShareOfPrivateMessagesAndInvitations)
 {
     TLobbyLimits l;

@@ -348,10 +348,35 @@ TEST(MotdMaster, DatagramsAnsweredOnlyForRequestsAndWithinTheRate)
     EXPECT_NE(log.lines.back().find("1003 datagrams that were no request and 3 requests over the rate limit"), std::string::npos) << log.lines.back();
 }
 
+TEST(MotdMaster, RepliesToAllAddressesHaveABound)
+{
+    TMotdMasterLimits limits;
+    limits.udpRate = 5;
+    limits.udpTotalRate = 10;    // a burst of 20, then 10 a second
+    limits.udpAddresses = 100'000;
+    TMotdMaster master(limits, [](const std::string&) {});
+    master.SetNews(kNews);
+    const std::string request = BuildMotdRequest(Fields("150101"));
+    auto fromMany = [&](int first, int count, uint64_t nowMs) {
+        int answered = 0;
+        for (int i = first; i < first + count; ++i)
+            if (master.Datagram(request, "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), nowMs))
+                ++answered;
+        return answered;
+    };
+    // Each forged source is new, and within its own rate; all of them together are not.
+    EXPECT_EQ(fromMany(0, 200, 0), 20);
+    EXPECT_EQ(fromMany(200, 200, 100), 1);
+    EXPECT_EQ(fromMany(400, 200, 1100), 10);
+    // Quiet for two seconds: the whole burst again.
+    EXPECT_EQ(fromMany(600, 200, 3100), 20);
+}
+
 TEST(MotdMaster, NoRateLimitWhenTurnedOff)
 {
     TMotdMasterLimits limits;
     limits.udpRate = 0;
+    limits.udpTotalRate = 0;
     TMotdMaster master(limits, [](const std::string&) {});
     master.SetNews(kNews);
     const std::string request = BuildMotdRequest(Fields("150101"));

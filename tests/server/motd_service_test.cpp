@@ -64,9 +64,15 @@ sockaddr_in Loopback(uint16_t port, const char* address = "127.0.0.1")
 class TTcp {
 public:
     ~TTcp() { Close(); }
-    bool Connect(uint16_t port)
+    // From `from`, another loopback address standing for another client.
+    bool Connect(uint16_t port, const char* from = nullptr)
     {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (from) {
+            sockaddr_in local = Loopback(0, from);
+            if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                return false;
+        }
         sockaddr_in a = Loopback(port);
         return fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
@@ -409,6 +415,64 @@ TEST(MotdService, ConnectionsAreBounded)
     EXPECT_EQ(ParseReply(held[1].ReadAll(5000)).status, 200);
 }
 
+TEST(MotdService, OneAddressCannotHoldEveryWebPlace)
+{
+    TMotdServer server(kNews, {"--http-max-connections", "16", "--http-per-address", "4"});
+    // Half a request each, from one address: as many as it likes.
+    std::vector<std::unique_ptr<TTcp>> held;
+    for (int i = 0; i < 40; ++i) {
+        held.push_back(std::make_unique<TTcp>());
+        ASSERT_TRUE(held.back()->Connect(server.HttpPort(), "127.0.0.2")) << i;
+        ASSERT_TRUE(held.back()->Send("GET /motd.asp HTTP/1.1\r\nHost: x\r\n"));
+    }
+    // The newest four stay; each newcomer took the place of the oldest.
+    for (int i = 0; i < 36; ++i) {
+        bool closed = false;
+        EXPECT_EQ(held[std::size_t(i)]->ReadAll(3000, &closed), "") << i;
+        EXPECT_TRUE(closed) << i;
+    }
+    bool closed = false;
+    held[39]->ReadAll(100, &closed);
+    EXPECT_FALSE(closed);
+    // Everyone else is served meanwhile.
+    EXPECT_EQ(Get(server.HttpPort(), MotdTarget(Fields("150101"))).status, 200);
+    // ... and the held ones too, when they finish.
+    ASSERT_TRUE(held[39]->Send("\r\n"));
+    EXPECT_EQ(ParseReply(held[39]->ReadAll(3000)).status, 400);   // not a request of the news
+
+    // Lines about one address have its budget: 300 requests for nothing
+    // from it are a few lines.
+    TTcp pipelined;
+    ASSERT_TRUE(pipelined.Connect(server.HttpPort(), "127.0.0.3"));
+    std::string many;
+    for (int i = 0; i < 300; ++i)
+        many += "GET /nothing" + std::to_string(i) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_TRUE(pipelined.Send(many));
+    pipelined.ReadAll(1000);
+    EXPECT_TRUE(Eventually(3000, [&] { return server.Log().find("/nothing29:") != std::string::npos; }));
+    const std::string log = server.Log();
+    EXPECT_EQ(log.find("/nothing30:"), std::string::npos);
+    EXPECT_EQ(log.find("/nothing299:"), std::string::npos);
+}
+
+TEST(MotdService, RequestsWithATransferEncodingAreRefusedAndClosed)
+{
+    TMotdServer server(kNews);
+    for (const char* coding : {"gzip", "chunked", "gzip, chunked"}) {
+        TTcp c;
+        ASSERT_TRUE(c.Connect(server.HttpPort()));
+        // What follows would be taken as its body: it is never answered.
+        ASSERT_TRUE(c.Send("GET " + MotdTarget(Fields("150101")) + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+                           + coding + "\r\n\r\nGET " + MotdTarget(Fields("150101")) + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        bool closed = false;
+        const std::string text = c.ReadAll(5000, &closed);
+        const THttpReply reply = ParseReply(text, closed);
+        EXPECT_EQ(reply.status, 400) << coding << "\n" << text;
+        EXPECT_TRUE(closed) << coding;
+        EXPECT_EQ(text.find("HTTP/1.1", 8), std::string::npos) << coding << ": answered twice\n" << text;
+    }
+}
+
 TEST(MotdService, DatagramsThatAreNoRequestGetNoAnswer)
 {
     TMotdServer server(kNews);
@@ -430,7 +494,11 @@ TEST(MotdService, DatagramRepliesFitOneDatagram)
         news += "News item " + std::to_string(i) + ": " + std::string(40, 'n') + "\r\n";
     TMotdServer server(news);
     TUdp udp;
-    udp.Send(server.UdpPort(), BuildMotdRequest(Fields("150101")));
+    // A request long enough that the datagram's own bound is the one met.
+    TMotdRequestFields long_ = Fields("150101");
+    long_.realname = std::string(45, 'r');
+    long_.email = std::string(400, 'e') + "@example.org";
+    udp.Send(server.UdpPort(), BuildMotdRequest(long_));
     std::optional<std::string> datagram = udp.Receive();
     ASSERT_TRUE(datagram);
     EXPECT_LE(datagram->size(), 1400u);
@@ -441,6 +509,33 @@ TEST(MotdService, DatagramRepliesFitOneDatagram)
     EXPECT_EQ(seen.body.back().substr(0, 10), "News item ");
     // Over HTTP the message is whole.
     EXPECT_EQ(SplitMotdReply(Get(server.HttpPort(), MotdTarget(Fields("150101"))).body).body.size(), 100u);
+}
+
+TEST(MotdService, ForgedSourcesGetLittleMoreThanWasSent)
+{
+    std::string news = "bannerinterval=120000\nMOTD\n";
+    for (int i = 0; i < 100; ++i)
+        news += "News item " + std::to_string(i) + ": " + std::string(40, 'n') + "\r\n";
+    // The per-address rate out of the way: many forged sources are many
+    // addresses anyway.
+    TMotdServer server(news, {"--motd-udp-rate", "0"});
+    TUdp udp;
+    // The shortest request there is, and the client's own.
+    for (const std::string& request : {std::string("MOTD|1||||||||||"), BuildMotdRequest(Fields("150101"))}) {
+        udp.Send(server.UdpPort(), request);
+        std::optional<std::string> datagram = udp.Receive();
+        ASSERT_TRUE(datagram) << request;
+        EXPECT_LE(datagram->size(), 3 * request.size()) << request;
+        // Cut at a line end, the header lines first.
+        EXPECT_EQ(datagram->substr(datagram->size() - 2), "\r\n");
+        TMotdReply seen = SplitMotdReply(*datagram);
+        if (request.size() > 30)
+            EXPECT_EQ(seen.headers, std::vector<std::string>{"bannerinterval=120000"});
+    }
+    // A news that fits three times the request goes whole.
+    TMotdServer small("MOTD\nHello.\r\n", {"--motd-udp-rate", "0"});
+    udp.Send(small.UdpPort(), "MOTD|1||||||||||");
+    EXPECT_EQ(udp.Receive(), "MOTD\r\nHello.\r\n");
 }
 
 TEST(MotdService, DatagramRateForOneAddress)
@@ -492,7 +587,7 @@ TEST(MotdService, NewsFileReadAgainWhenChanged)
 
 TEST(MotdService, ThousandRequestsLeaveMemoryWhereItWas)
 {
-    TMotdServer server(kNews, {"--motd-udp-rate", "0"});
+    TMotdServer server(kNews, {"--motd-udp-rate", "0", "--motd-udp-total-rate", "0"});
     const std::string target = MotdTarget(Fields("150101"));
     const std::string datagram = BuildMotdRequest(Fields("150101"));
     TUdp udp;

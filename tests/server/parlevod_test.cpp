@@ -1,6 +1,8 @@
 // The lobby master's rules, seen through real TCP clients.
 #include "lobbytesthelpers.h"
 
+#include "log.h"
+
 #include <sys/socket.h>
 
 namespace {
@@ -37,14 +39,14 @@ TEST(Parlevod, NamesIndicesAndNameTaken)
     EXPECT_EQ(bobSeen->hostedGame, 0);
     EXPECT_TRUE(alice->WaitFor(cmRefresh));
 
-    // A name in use, compared exactly: taken; another case is a new name.
+    // A name in use: taken.
     TLobbyTestClient carol;
     ASSERT_TRUE(carol.Connect(server.Port()));
     carol.Send(cmNameWanted, "\\namewanted\\Alice");
     auto taken = carol.WaitFor(cmNameTaken);
     ASSERT_TRUE(taken);
     EXPECT_EQ(LookupValue(taken->param, "namewanted"), "Alice");
-    EXPECT_EQ(carol.Name("alice"), 3);
+    EXPECT_EQ(carol.Name("Carol"), 3);
 
     // Asking again for one's own name keeps the index; a new name renames.
     EXPECT_EQ(alice->Name("Alice"), 1);
@@ -74,6 +76,53 @@ TEST(Parlevod, BadNamesAreRefusedWithAReason)
         EXPECT_FALSE(why->empty());
     }
     EXPECT_EQ(c.Name(std::string(31, 'n')), 1);
+}
+
+TEST(Parlevod, LookAlikeAndForgingNamesAreRefused)
+{
+    TParlevodProcess server;
+    auto alice = Join(server, "Alice");
+    auto zoe = Join(server, "Zo\xEB \xC9LAN");   // "Zoë ÉLAN" in Windows-1252
+    TLobbyTestClient c;
+    ASSERT_TRUE(c.Connect(server.Port()));
+    // Names that can never be had are told why, and never trimmed.
+    for (std::string bad : {std::string("Alice "), std::string(" Alice"), std::string("Alice\xA0"), std::string("   "),
+                            std::string("\xA0"), std::string("Admin: server restarts. Bob"), std::string("Admin:\xA0" "Bob"),
+                            std::string("bad\x81")}) {
+        c.Send(cmNameWanted, "\\namewanted\\" + bad);
+        auto why = WaitMessage(c);
+        ASSERT_TRUE(why) << bad;
+        EXPECT_FALSE(why->empty()) << bad;
+    }
+    EXPECT_EQ(c.WaitFor(cmNameTaken, 100), std::nullopt);
+    // Look-alikes of names in use are taken, so the client tries another.
+    for (std::string alike : {std::string("alice"), std::string("ALICE"), std::string("zO\xCB \xE9lan")}) {
+        c.Send(cmNameWanted, "\\namewanted\\" + alike);
+        auto taken = c.WaitFor(cmNameTaken);
+        ASSERT_TRUE(taken) << alike;
+        EXPECT_EQ(LookupValue(taken->param, "namewanted"), alike);
+    }
+    // Blanks and colons inside a name are fine; a player may change its own case.
+    EXPECT_EQ(c.Name("Alice B:Cole"), 3);
+    alice->Send(cmNameWanted, "\\namewanted\\ALICE");
+    EXPECT_TRUE(WaitPlayer(c, 1, [](auto& p) { return p.active && p.Name() == "ALICE"; }));
+    // The no-break space reads as a space.
+    TLobbyTestClient d;
+    ASSERT_TRUE(d.Connect(server.Port()));
+    d.Send(cmNameWanted, "\\namewanted\\alice\xA0" "b:cole");
+    EXPECT_TRUE(d.WaitFor(cmNameTaken));
+}
+
+TEST(Parlevod, NamesAreLoggedInUtf8)
+{
+    TParlevodProcess server;
+    auto zoe = Join(server, "Zo\xEB M\xFCller");
+    zoe->Send(cmHost, "\\name\\Cafe\\maxplayers\\8\\inviteonly\\0");
+    EXPECT_TRUE(server.WaitForLog("player 1 'Zo\u00EB M\u00FCller' named, from 127.0.0.1"));
+    EXPECT_TRUE(server.WaitForLog("game 1 'Cafe' hosted by 1 'Zo\u00EB M\u00FCller'"));
+    EXPECT_EQ(server.LogText().find("\xEB"), std::string::npos);
+    // Control characters never reach a line as they are.
+    EXPECT_EQ(LogText(std::string("a\x1b[2Jb\x7f\\c\n")), "a\\x1b[2Jb\\x7f\\x5cc\\x0a");
 }
 
 TEST(Parlevod, HostJoinLeaveAndGameRules)

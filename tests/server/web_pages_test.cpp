@@ -201,6 +201,37 @@ TEST(LobbyPages, AnswerTheirPathsOnly)
     EXPECT_EQ(asked, 3);
 }
 
+TEST(LobbyPages, MadeAtMostOnceASecondAndShared)
+{
+    int asked = 0;
+    uint64_t now = 5000;
+    TLobbySnapshot lobby = MadeUpLobby();
+    TLobbyPages pages(
+        [&] {
+            ++asked;
+            TServerFigures f;
+            f.lobby = lobby;
+            return f;
+        },
+        [&] { return now; });
+    const std::string first = pages.Answer("GET", "/")->body;
+    for (int i = 0; i < 240; ++i)
+        ASSERT_EQ(pages.Answer(i % 2 ? "GET" : "HEAD", "/?n=" + std::to_string(i))->body, first);
+    EXPECT_EQ(asked, 1);
+    // What changed shows within the second.
+    lobby.players.pop_back();
+    now += 999;
+    EXPECT_EQ(pages.Answer("GET", "/")->body, first);
+    now += 1;
+    EXPECT_NE(pages.Answer("GET", "/")->body, first);
+    EXPECT_EQ(asked, 2);
+    // Each page is made on its own.
+    pages.Answer("GET", "/lobby.json");
+    pages.Answer("GET", "/lobby.json");
+    pages.Answer("GET", "/metrics");
+    EXPECT_EQ(asked, 4);
+}
+
 TEST(ParlevodWeb, ServesTheLobbyItHoldsAndCountsWhatHappened)
 {
     TParlevodProcess server({"--per-address", "3"});
