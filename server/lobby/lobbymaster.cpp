@@ -187,7 +187,7 @@ void TLobbyMaster::DismissClient(TConnId conn, const std::string& notice, const 
 
 bool TLobbyMaster::Dismiss(const std::string& name, const std::string& notice, const std::string& reason)
 {
-    auto it = names_.find(name);
+    auto it = names_.find(NameKey(name));
     if (it == names_.end())
         return false;
     DismissClient(players_[it->second].conn, notice, reason);
@@ -201,7 +201,7 @@ bool TLobbyMaster::Notify(const std::string& name, const std::string& text)
         Broadcast(frame, {});
         return true;
     }
-    auto it = names_.find(name);
+    auto it = names_.find(NameKey(name));
     if (it == names_.end())
         return false;
     SendTo(it->second, frame);

@@ -173,7 +173,7 @@ void Tmotd_form::RequestMotd()
             UDPmotdcli->Port = PortOf(service, config_->motdPort);
             UDPmotdcli->Open();
             if (UDPmotdcli->State() == ssOpening)
-                UDPmotdcli->SendText(request);
+                UDPmotdcli->SendText(PadMotdDatagram(request));
         } else {
             Httpmotdcli->URL = config_->HostValue("motdurl") + UrlEncode(request);
             Httpmotdcli->BodyStream = nullptr;

@@ -111,6 +111,13 @@ std::string BuildMotdRequest(const TMotdRequestFields& f)
     return text;
 }
 
+std::string PadMotdDatagram(std::string request)
+{
+    if (request.size() < kMotdDatagramRequestBytes)
+        request.resize(kMotdDatagramRequestBytes, ' ');
+    return request;
+}
+
 std::vector<std::string> SplitMotdLines(std::string_view text)
 {
     std::vector<std::string> lines;

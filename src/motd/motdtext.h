@@ -29,6 +29,13 @@ struct TMotdRequestFields {
 // typed into a free-text field splits that field.
 std::string BuildMotdRequest(const TMotdRequestFields& fields);
 
+// The request as one datagram: blanks after its last "|" (the service reads
+// no further) bring it to kMotdDatagramRequestBytes. A service answers a
+// datagram with at most three times its size, since its source could be
+// forged; padded, the request earns a whole 1,400-byte reply.
+constexpr std::size_t kMotdDatagramRequestBytes = 470;
+std::string PadMotdDatagram(std::string request);
+
 // --- reply ------------------------------------------------------------------
 
 // Lines separated by CR LF, LF or CR. A line end at the very end adds no
