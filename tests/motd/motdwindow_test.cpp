@@ -87,13 +87,16 @@ TEST_F(MotdServiceTest, RequestCarriesElevenFieldsOverHttpAndUdp)
         << service.httpRequests[0];
     EXPECT_NE(service.httpRequests[0].find("%7CAnn+Lee%7C42%7C12%7C34%7C HTTP/1.0\r\n"), std::string::npos);
 
-    // Over UDP the same text is the datagram; without a distribution code it says "N".
+    // Over UDP the same text is the datagram, padded with blanks after its
+    // last field so that the service may answer it in full; without a
+    // distribution code it says "N".
     platform::RegistryStore::CurrentUser().WriteString("Software\\Parlevo\\quillet\\scompany", "distcode", "");
     service.udpReply = "MOTD\r\nhello";
     Start(true, personal);
     ASSERT_TRUE(WaitUntil([&] { return form->isVisible(); }));
     ASSERT_EQ(service.datagrams.size(), 1u);
-    EXPECT_EQ(service.datagrams[0], "MOTD|150101|quillet|me@x.org|" + code + "|N|1|0|Ann Lee|42|12|34|");
+    const std::string fields = "MOTD|150101|quillet|me@x.org|" + code + "|N|1|0|Ann Lee|42|12|34|";
+    EXPECT_EQ(service.datagrams[0], fields + std::string(470 - fields.size(), ' '));
     EXPECT_EQ(Shown(), "hello");
 }
 
