@@ -13,7 +13,7 @@
 # every package that came in are disabled afterwards.
 
 qp_build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libboost-dev libgtest-dev libgmock-dev
-                   libbenchmark-dev liburing-dev libsodium-dev libsqlite3-dev netbase fonts-dejavu-core)
+                   libbenchmark-dev liburing-dev libsodium-dev libsqlite3-dev pkg-config netbase fonts-dejavu-core)
 qp_test_packages=(iproute2 iptables clang libclang-rt-14-dev
                   xvfb xauth imagemagick openbox xdotool dbus-daemon ngircd
                   nginx-light python3 tinyproxy microsocks dante-server curl qstat
