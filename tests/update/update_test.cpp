@@ -158,6 +158,9 @@ TEST_F(Updater, RowsComeFromTheStoreUpToTheCount)
     EXPECT_EQ(form->desclab->text(), "Shadow Company patch");
     EXPECT_EQ(form->sizelab->text(), "12 MB");
     EXPECT_EQ(form->updateurllab->text(), "http://www.example.net/patch");
+    // News values are never rich text.
+    for (const QLabel* label : {form->verslab, form->desclab, form->sizelab, form->updateurllab, form->proglab})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Row(0)->text(1), "ftp");
     EXPECT_EQ(Row(0)->text(2), "Main site");
@@ -575,6 +578,30 @@ TEST_F(UpdaterFtp, FailuresLeaveTheWindowForAnotherSite)
     EXPECT_TRUE(SawText("SHA-256")) << Shown();
     EXPECT_EQ(form->proglab->text(), "FTP Error");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("patch.sh"))));
+    EXPECT_EQ(endCode, -1);
+}
+
+// The file grows between SIZE and RETR: the site sends more than it
+// announced, and the download is stopped there and deleted.
+TEST_F(UpdaterFtp, MoreThanTheAnnouncedSizeIsStoppedAndDeleted)
+{
+    server->Write("pub/grows.exe", std::string(1000, 'a'));
+    Store({{"dl1", Url("", "/grows.exe")}});
+    Make();
+    auto display = form->FtpClient1->OnDisplay;
+    form->FtpClient1->OnDisplay = [&, display](TFtpClient* s, const std::string& msg) {
+        if (msg.rfind("> RETR", 0) == 0 || msg.rfind("> PASV", 0) == 0 || msg.rfind("> PORT", 0) == 0)
+            server->Write("pub/grows.exe", RandomBytes(4 << 20, 3));
+        display(s, msg);
+    };
+    Open();
+    form->download_butt->click();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !dialogs.shown.empty() && !form->IsBusy(); }, 15000))
+        << Shown() << LogText();
+    EXPECT_EQ(form->total_bytes, 1000);
+    EXPECT_TRUE(SawText("sent more than the 1000 bytes it announced")) << Shown() << LogText();
+    EXPECT_EQ(dialogs.shown.size(), 1u) << Shown();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("grows.exe"))));
     EXPECT_EQ(endCode, -1);
 }
 
