@@ -493,8 +493,8 @@ void Tupdate_form::FtpClient1Progress(int64_t count, bool& abort)
 {
     received_bytes = count;
     if (DownloadTooLarge(received_bytes, total_bytes, download_ceiling)) {
-        // The client aborts the transfer; the request's end deletes the file and
-    // says why.
+        // The client aborts the transfer; the request's end deletes the file
+        // and says why.
         oversize = true;
         abort = true;
         return;
