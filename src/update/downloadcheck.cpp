@@ -23,6 +23,49 @@ TDownloadVerdict CheckDownload(int64_t expectedSize, int64_t fileSize, const std
             "release. It has been deleted and not started; please try another site."};
 }
 
+int64_t DownloadCeiling(const std::string& value)
+{
+    const std::string text = Trim(value);
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return kDefaultDownloadCeiling;
+    const int64_t ceiling = std::stoll(text);
+    return ceiling > 0 ? ceiling : kDefaultDownloadCeiling;
+}
+
+bool DownloadTooLarge(int64_t received, int64_t announced, int64_t ceiling)
+{
+    return received > (announced > 0 ? announced : ceiling);
+}
+
+std::string OversizeText(int64_t announced, int64_t ceiling)
+{
+    if (announced > 0)
+        return "The site sent more than the " + std::to_string(announced) +
+               " bytes it announced. The download was stopped and deleted; please try another site.";
+    return "The download went past the largest size the updater takes (" + std::to_string(ceiling) +
+           " bytes) without the site announcing its size. It was stopped and deleted; please try another site.";
+}
+
+bool ChecksumVerified(const std::string& sha256, const std::string& verified)
+{
+    const std::string sum = Trim(sha256);
+    if (sum.empty())
+        return false;
+    std::size_t from = 0;
+    while (from <= verified.size()) {
+        std::size_t comma = verified.find(',', from);
+        if (comma == std::string::npos)
+            comma = verified.size();
+        if (SameText(Trim(verified.substr(from, comma - from)), sum))
+            return true;
+        from = comma + 1;
+    }
+    return false;
+}
+
+const char* const kUnverifiedChecksumText =
+    "This release's checksum did not come in verified news, so it is not downloaded.";
+
 int ProgressPercent(int64_t received, int64_t total)
 {
     if (total <= 0)

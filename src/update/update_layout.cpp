@@ -124,6 +124,10 @@ void Tupdate_form::BuildControls()
     updateurllab->setObjectName("updateurllab");
     updateurllab->setGeometry(8, 309, 340, 14);
     updateurllab->setCursor(Qt::PointingHandCursor);
+    // The values the news and the servers give are shown as they are, never
+    // as rich text.
+    for (QLabel* label : {verslab, desclab, sizelab, proglab, updateurllab})
+        label->setTextFormat(Qt::PlainText);
     QFont underlined = f;
     underlined.setUnderline(true);
     updateurllab->setFont(underlined);

@@ -188,6 +188,15 @@ void Tupdate_form::LoadDownloadList()
     sizelab->setText(FromAnsi(update.size));
     updateurllab->setText(FromAnsi(update.url));
     update_sha256 = update.sha256;
+    const auto text = [&key](const char* name) {
+        const platform::RegValue* v = key->Find(name);
+        return v && v->isString ? v->data : std::string();
+    };
+    download_ceiling = DownloadCeiling(text("updatemaxsize"));
+    news_key = Trim(text("newskey"));
+    if (news_key.empty())
+        news_key = QP_NEWS_KEY;
+    news_sha256 = text("newssha256");
     for (TDownloadSite& site : update.sites) {
         auto* row = new TDLRow(std::move(site.info));
         row->setText(0, "???");
@@ -287,11 +296,20 @@ void Tupdate_form::download_buttClick()
                               "This download location does not name a file, please try another site");
         return;
     }
+    // With a news key, the checksum vouches for the release only when it came
+    // in news signed with that key.
+    const std::string sha256 = info.sha256.empty() ? update_sha256 : info.sha256;
+    if (!news_key.empty() && !ChecksumVerified(sha256, news_sha256)) {
+        proglab->setText(kUnverifiedChecksumText);
+        platform::ShowMessage(this, DialogKind::Error, kUnverifiedChecksumText);
+        return;
+    }
     received_bytes = 0;
     total_bytes = 0;
+    oversize = false;
     start_tick = last_tick = Clock();
     local_file = platform::JoinPath(program_dir, name);
-    expected_sha256 = info.sha256.empty() ? update_sha256 : info.sha256;
+    expected_sha256 = sha256;
     ProgressBar1->setValue(0);
     if (UpperCase(info.proto) == "FTP")
         StartFtpDownload(info);
@@ -419,6 +437,11 @@ void Tupdate_form::HttpCli1DocBegin()
 void Tupdate_form::HttpCli1DocData(int len)
 {
     received_bytes += len;
+    if (DownloadTooLarge(received_bytes, total_bytes, download_ceiling)) {
+        // Stopped before this piece is written.
+        StopOversizeDownload();
+        return;
+    }
     UpdateProgress();
 }
 
@@ -456,7 +479,7 @@ void Tupdate_form::HttpCli1StateChange()
     case httpAborting: proglab->setText("ABORTING " + url); return;
     case httpReady:
         proglab->setText("DONE");
-        if (HttpCli1->Status() >= 400)
+        if (HttpCli1->Status() >= 400 && !oversize)
             platform::ShowMessage(this, DialogKind::Plain, FromAnsi(HttpCli1->Reason()));
         return;
     }
@@ -466,9 +489,16 @@ void Tupdate_form::HttpCli1StateChange()
 
 void Tupdate_form::FtpClient1Display(const std::string& msg) { DebugBox1->AddDebugLine(msg); }
 
-void Tupdate_form::FtpClient1Progress(int64_t count, bool&)
+void Tupdate_form::FtpClient1Progress(int64_t count, bool& abort)
 {
     received_bytes = count;
+    if (DownloadTooLarge(received_bytes, total_bytes, download_ceiling)) {
+        // The client aborts the transfer; the request's end deletes the file
+        // and says why.
+        oversize = true;
+        abort = true;
+        return;
+    }
     UpdateProgress();
 }
 
@@ -477,6 +507,10 @@ void Tupdate_form::FtpClient1RequestDone(int request, int error)
     if (request != ftpGetAsync && request != ftpResumeGetAsync && request != ftpRestartGetAsync)
         return;
     QPointer<Tupdate_form> alive(this);
+    if (oversize) {
+        StopOversizeDownload();
+        return;
+    }
     if ((error & 0xFFFF) != 0)
         platform::ShowMessage(this, DialogKind::Error, FromAnsi("FTP Error: " + FtpClient1->ErrorMessage()));
     else if (CheckDownloadedFile(total_bytes))
@@ -496,6 +530,24 @@ void Tupdate_form::UpdateProgress()
     last_tick = now;
     proglab->setText(
         QString::fromStdString(ProgressText(received_bytes, total_bytes, platform::TicksSince(start_tick, now) / 1000)));
+}
+
+void Tupdate_form::StopOversizeDownload()
+{
+    QPointer<Tupdate_form> alive(this);
+    oversize = true;
+    if (HttpCli1->HttpState() != httpReady)
+        HttpCli1->AbortRequest();   // closes the file: the piece that went over is not written
+    if (!alive)
+        return;
+    if (HttpCli1->BodyStream) {
+        http_file->close();
+        HttpCli1->BodyStream = nullptr;
+    }
+    QFile::remove(QString::fromLocal8Bit(local_file.c_str()));
+    const std::string text = OversizeText(total_bytes, download_ceiling);
+    proglab->setText(FromAnsi(text));
+    platform::ShowMessage(this, DialogKind::Error, FromAnsi(text));
 }
 
 bool Tupdate_form::CheckDownloadedFile(int64_t expectedSize)

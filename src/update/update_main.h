@@ -120,6 +120,14 @@ private:
     std::string update_sha256;   // "updatesha256": for every site without its own value
     std::string expected_sha256; // of the download under way
     int http_reply_status = 0;   // the status the server's last reply header gave
+    // The largest download taken from a site that announces no size.
+    int64_t download_ceiling = 0;
+    // With a news key ("newskey", else the build's), only a release whose
+    // checksum is among those of verified news ("newssha256") is downloaded.
+    std::string news_key;
+    std::string news_sha256;
+    // The download under way sent more than it may; it is being stopped.
+    bool oversize = false;
 
     void FormShow();
     void BuildControls();
@@ -128,6 +136,9 @@ private:
     // The downloaded file passes the size and SHA-256 checks; otherwise the
     // user has been told why it is not started.
     bool CheckDownloadedFile(int64_t expectedSize);
+    // A download past its announced size or the ceiling: stops it, deletes
+    // the file and tells the user why.
+    void StopOversizeDownload();
 
     void HttpCli1HeaderData();
     void HttpCli1HeaderEnd();

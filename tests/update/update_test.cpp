@@ -21,6 +21,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -156,6 +158,9 @@ TEST_F(Updater, RowsComeFromTheStoreUpToTheCount)
     EXPECT_EQ(form->desclab->text(), "Shadow Company patch");
     EXPECT_EQ(form->sizelab->text(), "12 MB");
     EXPECT_EQ(form->updateurllab->text(), "http://www.example.net/patch");
+    // News values are never rich text.
+    for (const QLabel* label : {form->verslab, form->desclab, form->sizelab, form->updateurllab, form->proglab})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Row(0)->text(1), "ftp");
     EXPECT_EQ(Row(0)->text(2), "Main site");
@@ -428,6 +433,68 @@ TEST_F(UpdaterHttp, PathsThatNameNoFileAreRefused)
     EXPECT_EQ(endCode, -1);
 }
 
+TEST_F(UpdaterHttp, WithANewsKeyOnlyAVerifiedChecksumIsDownloaded)
+{
+    // Signed news vouched for other checksums only: refused before any request.
+    Store({{"newskey", "c29tZSBrZXk="}, {"newssha256", Sha256("other") + ","},
+           {"dl1", nginx->Url("/files/run.sh")}, {"updatesha256", Sha256(program)}});
+    Open();
+    form->download_butt->click();
+    EXPECT_TRUE(dialogs.Saw("This release's checksum did not come in verified news, so it is not downloaded."))
+        << Shown();
+    EXPECT_FALSE(form->IsBusy());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("run.sh"))));
+
+    // Without a key the same release is taken on its checksum alone.
+    form.reset();
+    Store({{"newskey", ""}});
+    Open();
+    form->download_butt->click();
+    ASSERT_TRUE(WaitEnd()) << Shown();
+    EXPECT_EQ(endCode, 0);
+
+    // With the key again, once verified news carried it (any case of digits).
+    form.reset();
+    endCode = -1;
+    Store({{"newskey", "c29tZSBrZXk="},
+           {"newssha256", Sha256("other") + "," + QString::fromStdString(Sha256(program)).toUpper().toStdString() + ","}});
+    Open();
+    form->download_butt->click();
+    ASSERT_TRUE(WaitEnd()) << Shown();
+    EXPECT_EQ(endCode, 0);
+    EXPECT_EQ(ReadFileText(programDir.File("run.sh")), program);
+}
+
+// A mirror that sends no length and goes on past the ceiling the test sets:
+// the download is stopped there, its file deleted, and the player told.
+TEST_F(Updater, DownloadPastTheCeilingIsStoppedAndDeleted)
+{
+    QTcpServer mirror;
+    ASSERT_TRUE(mirror.listen(QHostAddress::LocalHost));
+    std::vector<QTcpSocket*> peers;
+    QObject::connect(&mirror, &QTcpServer::newConnection, [&] {
+        QTcpSocket* peer = mirror.nextPendingConnection();
+        peers.push_back(peer);
+        QObject::connect(peer, &QTcpSocket::readyRead, [peer] {
+            if (!peer->readAll().contains("\r\n\r\n"))
+                return;
+            peer->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+            peer->write(QByteArray(300000, 'x'));
+        });
+    });
+    Store({{"dl1", "http://127.0.0.1:" + std::to_string(mirror.serverPort()) + "/big.exe"},
+           {"updatemaxsize", "50000"}});
+    Open();
+    form->download_butt->click();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !dialogs.shown.empty() && !form->IsBusy(); }, 10000)) << Shown();
+    EXPECT_TRUE(SawText("went past the largest size the updater takes (50000 bytes)")) << Shown();
+    EXPECT_EQ(dialogs.shown.size(), 1u) << Shown();
+    EXPECT_TRUE(form->proglab->text().contains("stopped and deleted")) << form->proglab->text().toStdString();
+    EXPECT_LE(form->received_bytes, 300000);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("big.exe"))));
+    EXPECT_EQ(endCode, -1);
+}
+
 class UpdaterFtp : public Updater {
 protected:
     void SetUp() override
@@ -511,6 +578,30 @@ TEST_F(UpdaterFtp, FailuresLeaveTheWindowForAnotherSite)
     EXPECT_TRUE(SawText("SHA-256")) << Shown();
     EXPECT_EQ(form->proglab->text(), "FTP Error");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("patch.sh"))));
+    EXPECT_EQ(endCode, -1);
+}
+
+// The file grows between SIZE and RETR: the site sends more than it
+// announced, and the download is stopped there and deleted.
+TEST_F(UpdaterFtp, MoreThanTheAnnouncedSizeIsStoppedAndDeleted)
+{
+    server->Write("pub/grows.exe", std::string(1000, 'a'));
+    Store({{"dl1", Url("", "/grows.exe")}});
+    Make();
+    auto display = form->FtpClient1->OnDisplay;
+    form->FtpClient1->OnDisplay = [&, display](TFtpClient* s, const std::string& msg) {
+        if (msg.rfind("> RETR", 0) == 0 || msg.rfind("> PASV", 0) == 0 || msg.rfind("> PORT", 0) == 0)
+            server->Write("pub/grows.exe", RandomBytes(4 << 20, 3));
+        display(s, msg);
+    };
+    Open();
+    form->download_butt->click();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !dialogs.shown.empty() && !form->IsBusy(); }, 15000))
+        << Shown() << LogText();
+    EXPECT_EQ(form->total_bytes, 1000);
+    EXPECT_TRUE(SawText("sent more than the 1000 bytes it announced")) << Shown() << LogText();
+    EXPECT_EQ(dialogs.shown.size(), 1u) << Shown();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(programDir.File("grows.exe"))));
     EXPECT_EQ(endCode, -1);
 }
 

@@ -52,3 +52,23 @@ TEST(UpdateSites, SettingsKeyLosesTheHivePrefixOnly)
     EXPECT_EQ(UpdateSettingsKey("Software\\HKCU\\x"), "Software\\HKCU\\x");
     EXPECT_EQ(UpdateSettingsKey("HKCU\\"), "HKCU\\");
 }
+
+TEST(DownloadCheck, BoundsAndVerifiedChecksums)
+{
+    // The announced size bounds a download; without one, the ceiling.
+    EXPECT_FALSE(DownloadTooLarge(1000, 1000, 10));
+    EXPECT_TRUE(DownloadTooLarge(1001, 1000, 1 << 20));
+    EXPECT_FALSE(DownloadTooLarge(10, 0, 10));
+    EXPECT_TRUE(DownloadTooLarge(11, 0, 10));
+    EXPECT_EQ(DownloadCeiling(""), kDefaultDownloadCeiling);
+    EXPECT_EQ(DownloadCeiling("0"), kDefaultDownloadCeiling);
+    EXPECT_EQ(DownloadCeiling("-5"), kDefaultDownloadCeiling);
+    EXPECT_EQ(DownloadCeiling("12x"), kDefaultDownloadCeiling);
+    EXPECT_EQ(DownloadCeiling(" 4096 "), 4096);
+
+    EXPECT_TRUE(ChecksumVerified(kSum, "abc," + kSum + ","));
+    EXPECT_TRUE(ChecksumVerified("9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08", kSum + ","));
+    EXPECT_FALSE(ChecksumVerified(kSum, "abc,"));
+    EXPECT_FALSE(ChecksumVerified(kSum.substr(0, 10), kSum + ","));
+    EXPECT_FALSE(ChecksumVerified("", ","));
+}
