@@ -72,6 +72,7 @@ int Bound(int type, const std::string& from)
 
 void Figures(const std::string& name, const char* what, std::vector<double> v)
 {
+    if (std::getenv("QP_BENCH_SAMPLES")) { for (double x : v) std::printf("%.0f ", x); std::printf("\n"); }
     std::printf("%s_%s_p50 %.1f ms\n", name.c_str(), what, Percentile(v, 0.50));
     std::printf("%s_%s_p99 %.1f ms\n", name.c_str(), what, Percentile(v, 0.99));
     std::printf("%s_%s_max %.1f ms\n", name.c_str(), what, v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
@@ -367,10 +368,12 @@ void LobbyChurn(TTargetList& targets)
     std::printf("%s_players %zu players%s\n", name.c_str(), conns.size(), ready ? "" : " (not all named)");
     crowd.PumpUntilQuiet(300, 20000);
 
-    TLobbyTestClient quiet, marker, watcher;
-    if (!quiet.Connect(port) || quiet.Name("Quiet", 10000) <= 0 || !marker.Connect(port)
-        || marker.Name("Marker", 10000) <= 0 || !watcher.Connect(port) || watcher.Name("Watcher", 10000) <= 0) {
-        std::printf("# %s: the quiet player, the marker or the watcher could not join\n", name.c_str());
+    TLobbyTestClient quiet, listener, marker, watcher;
+    if (!quiet.Connect(port) || quiet.Name("Quiet", 10000) <= 0 || !listener.Connect(port)
+        || listener.Name("Listener", 10000) <= 0 || !marker.Connect(port) || marker.Name("Marker", 10000) <= 0
+        || !watcher.Connect(port) || watcher.Name("Watcher", 10000) <= 0) {
+        std::printf("# %s: the quiet player, the listener, the marker or the watcher could not join\n",
+                    name.c_str());
         targets.Check(name + "_ran", false);
         return;
     }
@@ -378,33 +381,53 @@ void LobbyChurn(TTargetList& targets)
     auto game = marker.WaitFor(cmGame, 5000);
     const int32_t gameIndex = game ? GameOf(*game).index : 0;
 
-    std::atomic<bool> churn{false}, stop{false};
+    // The churners' requests: host, or leave the game they host.
+    std::vector<bool> hosting(conns.size());
+    auto act = [&](std::size_t k) {
+        crowd.SendRaw(int(k), lobby::BuildFrame(LobbyRecord{
+                                  uint8_t(hosting[k] ? cmLeave : cmHost), -1,
+                                  hosting[k] ? std::string() : "\\name\\g" + std::to_string(k)
+                                                                   + "\\maxplayers\\8\\inviteonly\\0"}));
+        hosting[k] = !hosting[k];
+    };
+    std::atomic<int> phase{0};   // 0: quiet, 1: one burst, 2: steady churn
+    std::atomic<bool> stop{false};
     std::atomic<long> requests{0};
     std::thread pump([&] {
-        std::vector<bool> hosting(conns.size());
-        const auto start = Clock::now();
+        auto start = Clock::now();
         long tick = 0;
+        int seen = 0;
         while (!stop) {
             crowd.Pump(2);
-            if (!churn)
+            const int now = phase;
+            if (now != seen) {
+                seen = now;
+                start = Clock::now();
+                tick = 0;
+                if (now == 1) {
+                    // Every churner at once, four requests each.
+                    for (int round = 0; round < 4; ++round)
+                        for (std::size_t k = kIdle; k < conns.size(); ++k, ++requests)
+                            act(k);
+                }
+            }
+            if (now != 2)
                 continue;
             // Every churner hosts or leaves once each 500 ms, spread over it.
             const long due = long(MsSince(start) / 500.0 * kChurners);
             for (; tick < due; ++tick) {
                 const std::size_t k = std::size_t(kIdle + tick % kChurners);
-                if (k >= conns.size())
-                    continue;
-                crowd.SendRaw(int(k), lobby::BuildFrame(LobbyRecord{
-                                          uint8_t(hosting[k] ? cmLeave : cmHost), -1,
-                                          hosting[k] ? std::string() : "\\name\\g" + std::to_string(k)
-                                                                           + "\\maxplayers\\8\\inviteonly\\0"}));
-                hosting[k] = !hosting[k];
-                ++requests;
+                if (k < conns.size()) {
+                    act(k);
+                    ++requests;
+                }
             }
         }
     });
-    // The quiet player's chat line every 50 ms; meanwhile the marker renames
-    // its game every 500 ms and the watcher times its arrival.
+    // The quiet player's chat line every 50 ms, timed until both its echo
+    // and another player (the last two to join, so the last the line is
+    // queued to) have it; meanwhile the marker renames its game every 500 ms
+    // and the watcher times its arrival.
     auto chat = [&](double seconds, std::vector<double>& rtt) {
         const auto start = Clock::now();
         long seq = 0;
@@ -412,18 +435,26 @@ void LobbyChurn(TTargetList& targets)
             const auto t = Clock::now();
             const std::string text = "q" + std::to_string(++seq);
             quiet.Send(cmChat, "\\chan\\0\\text\\" + text);
-            auto back = quiet.WaitFor(cmChat, 5000, [&](const LobbyRecord& r) {
-                return LookupValue(r.param, "text") == "Quiet: " + text;
-            });
-            rtt.push_back(back ? MsSince(t) : 5000.0);
+            auto line = [&](const LobbyRecord& r) { return LookupValue(r.param, "text") == "Quiet: " + text; };
+            auto back = quiet.WaitFor(cmChat, 5000, line);
+            auto heard = back ? listener.WaitFor(cmChat, 5000, line) : std::nullopt;
+            rtt.push_back(heard ? MsSince(t) : 5000.0);
             quiet.ClearHistory();
+            listener.ClearHistory();
             std::this_thread::sleep_until(t + milliseconds(50));
         }
     };
-    std::vector<double> before, during, changes;
+    std::vector<double> before, burst, during, changes;
     chat(2.0, before);
+    // The crowd's burst first, timed on its own, and the lobby let settle.
+    const double cpuBurst0 = server.Cpu();
+    phase = 1;
+    chat(1.0, burst);
+    const double cpuBurst = server.Cpu() - cpuBurst0;
+    std::this_thread::sleep_for(milliseconds(500));
     const double cpu0 = server.Cpu();
-    churn = true;
+    const long requests0 = requests;
+    phase = 2;
     const auto start = Clock::now();
     std::thread changing([&] {
         for (int k = 1; MsSince(start) < kSeconds * 1000 && gameIndex > 0; ++k) {
@@ -443,7 +474,7 @@ void LobbyChurn(TTargetList& targets)
     chat(kSeconds, during);
     changing.join();
     const double seconds = MsSince(start) / 1000.0;
-    churn = false;
+    phase = 0;
     const double cpu = server.Cpu() - cpu0;
     stop = true;
     pump.join();
@@ -451,9 +482,11 @@ void LobbyChurn(TTargetList& targets)
     if (std::getenv("QP_BENCH_LOG"))
         std::fprintf(stderr, "%s", server.process.LogText().c_str());
     Figures(name, "rtt_before", before);
+    Figures(name, "rtt_burst", burst);
     Figures(name, "rtt_during", during);
     Figures(name, "state_change", changes);
-    std::printf("%s_requests %ld requests\n", name.c_str(), long(requests));
+    std::printf("%s_requests %ld requests\n", name.c_str(), long(requests) - requests0);
+    std::printf("%s_burst_server_cpu %.2f s\n", name.c_str(), cpuBurst);
     std::printf("%s_server_cpu %.2f s\n", name.c_str(), cpu);
     std::printf("%s_server_cpu_share %.0f %%\n", name.c_str(), 100.0 * cpu / std::max(0.001, seconds));
     targets.Check(name + "_rtt_during_p99_within_100_ms", Percentile(during, 0.99) <= 100);

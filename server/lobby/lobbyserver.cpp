@@ -362,8 +362,9 @@ void TLobbyServer::Send(TConnId conn, const TFrame& frame, TSlot slot)
     }
     ++counters_.framesOut;
     // Chat, notices and pings are what a player waits for; the records of
-    // the lobby's state may wait for the next round.
-    ScheduleWrite(*c, slot.kind == TSlot::None || slot.kind == TSlot::GameGone);
+    // the lobby's state, and the closing of a game, may wait for the next
+    // round.
+    ScheduleWrite(*c, slot.kind == TSlot::None);
 }
 
 void TLobbyServer::Hurry(TConnId conn)

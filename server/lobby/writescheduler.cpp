@@ -47,10 +47,19 @@ void TWriteScheduler::Queued(TConnId id, TWriteState& s, bool urgent, std::size_
             timers_.round(RoundSpacing(connections, sendWaitMs_));
         }
     }
-    // A queue that holds a good many records already goes without waiting
-    // for the round: one write carries them all the same, and what waits
-    // for a round stays small however fast the lobby changes.
-    if ((urgent || s.queue->Frames() >= kRoundBacklog) && !s.due) {
+    if (urgent) {
+        // Listed among the first, also when it waits among the others already:
+        // its place there is passed over once it has been written.
+        if (!s.prompt) {
+            s.prompt = true;
+            s.due = true;
+            prompt_.push_back(id);
+            RequestSettle();
+        }
+    } else if (s.queue->Frames() >= kRoundBacklog && !s.due) {
+        // A queue that holds a good many records already goes without waiting
+        // for the round: one write carries them all the same, and what waits
+        // for a round stays small however fast the lobby changes.
         s.due = true;
         due_.push_back(id);
         RequestSettle();
@@ -98,17 +107,26 @@ const std::vector<TConnId>& TWriteScheduler::TakeWrites()
 {
     // What is queued goes out before the closes: closing tells everyone of
     // each departure, and must not hold up what was already on its way.
-    const std::size_t n = std::min(due_.size(), kWritesPerSettle);
+    // What a player waits for goes first: a burst of the lobby's changes
+    // fills the second list, and a chat line does not wait behind it.
     writing_.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        TWriteState* s = find_(due_[i]);
-        if (!s)
-            continue;
-        s->due = false;
-        if (!s->closing)
-            writing_.push_back(due_[i]);
-    }
-    due_.erase(due_.begin(), due_.begin() + std::ptrdiff_t(n));
+    std::size_t taken = 0;   // entries looked at, written or passed over
+    auto take = [this, &taken](std::vector<TConnId>& list, bool prompt) {
+        std::size_t i = 0;
+        for (; i < list.size() && taken < kWritesPerSettle; ++i, ++taken) {
+            TWriteState* s = find_(list[i]);
+            // Passed over: gone, written already, or listed among the first.
+            if (!s || !s->due || (!prompt && s->prompt))
+                continue;
+            s->due = false;
+            s->prompt = false;
+            if (!s->closing)
+                writing_.push_back(list[i]);
+        }
+        list.erase(list.begin(), list.begin() + std::ptrdiff_t(i));
+    };
+    take(prompt_, true);
+    take(due_, false);
     return writing_;
 }
 
@@ -125,12 +143,13 @@ void TWriteScheduler::SettleDone()
 {
     // Whatever the closes brought waits for a turn of its own, behind the
     // handlers already due, so a crowd leaving at once is told in rounds.
-    if (!due_.empty() || !closes_.empty())
+    if (!prompt_.empty() || !due_.empty() || !closes_.empty())
         RequestSettle(false);
 }
 
 void TWriteScheduler::ReleaseMemory()
 {
     std::vector<TConnId>().swap(round_);
+    std::vector<TConnId>().swap(prompt_);
     std::vector<TConnId>().swap(due_);
 }

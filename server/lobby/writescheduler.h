@@ -3,10 +3,12 @@
 // send at once reaches each receiver in one write; the lobby's player and
 // game records wait for the next round, which comes the later the bigger
 // the lobby is; a queue that holds many records already goes without
-// waiting for its round. One settle writes at most so many queues and
-// closes at most so many connections, and asks for another turn for the
-// rest, so a crowd arriving or leaving at once is handled in rounds with
-// the others' events between them.
+// waiting for its round. The queues with something a player waits for are
+// written first, those with records alone after them, so however fast the
+// lobby changes, chat is not kept behind the changes. One settle writes at
+// most so many queues and closes at most so many connections, and asks for
+// another turn for the rest, so a crowd arriving or leaving at once is
+// handled in rounds with the others' events between them.
 //
 // The scheduler only keeps lists and decides; its owner does the writing
 // and the closing, and runs its two timers (TTimers), so the rules are
@@ -33,6 +35,7 @@ struct TWriteState {
     bool awaitingWritable = false;   // its socket was full: written again once it takes more
     bool inRound = false;            // listed for the next round
     bool due = false;                // listed for the next settle's writes
+    bool prompt = false;             // listed among the writes that go first
     bool closing = false;            // listed for the next settle's closes: nothing more is read or written
 };
 
@@ -73,7 +76,7 @@ public:
     // The owner settles right after.
     void Round();
     // A settle's writes: the ids of at most kWritesPerSettle due queues,
-    // none closing. Their `due` is cleared.
+    // none closing, those listed as urgent first. Their `due` is cleared.
     const std::vector<TConnId>& TakeWrites();
     // Then its closes: at most kClosesPerSettle, in the order asked.
     std::vector<std::pair<TConnId, std::string>> TakeCloses();
@@ -88,7 +91,8 @@ private:
     TTimers timers_;
     TFind find_;
     std::vector<TConnId> round_;      // queued to since the last round
-    std::vector<TConnId> due_;        // to be written in the next settle
+    std::vector<TConnId> prompt_;     // to be written first in the next settle
+    std::vector<TConnId> due_;        // to be written in the next settle, after prompt_
     std::vector<TConnId> writing_;    // a settle's writes, kept between settles
     std::vector<std::pair<TConnId, std::string>> closes_;
     bool settlePending_ = false;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <limits>
 #include <map>
@@ -105,6 +106,34 @@ TEST(WriteScheduler, ASettleTakesABoundedShareAndAsksAgainAtOnce)
     EXPECT_EQ(rig.scheduler.TakeCloses().size(), 2u);
     rig.scheduler.SettleDone();
     EXPECT_EQ(rig.settles.size(), 2u) << "nothing left, no settle asked";
+}
+
+// A burst of the lobby's changes does not hold up a chat line: queues
+// with something a player waits for are written first, each once, also
+// when they were waiting among the records already.
+TEST(WriteScheduler, ChatIsWrittenAheadOfABacklogOfRecords)
+{
+    TScheduleRig rig;
+    const TConnId crowd = 2 * TWriteScheduler::kWritesPerSettle;
+    for (TConnId id = 1; id <= crowd; ++id)
+        rig.Queue(id, false, TWriteScheduler::kRoundBacklog);
+    rig.Queue(crowd, true);
+    rig.Queue(crowd + 1, true);
+    rig.Queue(7, true);
+
+    std::vector<TConnId> first = rig.Settle();
+    ASSERT_LE(first.size(), TWriteScheduler::kWritesPerSettle);
+    ASSERT_GE(first.size(), 3u);
+    EXPECT_EQ(std::vector<TConnId>(first.begin(), first.begin() + 3), (std::vector<TConnId>{crowd, crowd + 1, 7}));
+    rig.scheduler.SettleDone();
+    std::vector<TConnId> all = first, second = rig.Settle();
+    all.insert(all.end(), second.begin(), second.end());
+    rig.scheduler.SettleDone();
+    std::vector<TConnId> third = rig.Settle();
+    all.insert(all.end(), third.begin(), third.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "each queue written once";
+    EXPECT_EQ(all.size(), crowd + 1);
 }
 
 // A client over its budget rests until it has refilled; one that is over
