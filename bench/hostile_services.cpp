@@ -72,7 +72,13 @@ int Bound(int type, const std::string& from)
 
 void Figures(const std::string& name, const char* what, std::vector<double> v)
 {
-    if (std::getenv("QP_BENCH_SAMPLES")) { for (double x : v) std::printf("%.0f ", x); std::printf("\n"); }
+    // QP_BENCH_SAMPLES=1: every sample in the order taken, to see when a slow one came.
+    if (std::getenv("QP_BENCH_SAMPLES")) {
+        std::printf("# %s_%s:", name.c_str(), what);
+        for (double x : v)
+            std::printf(" %.0f", x);
+        std::printf("\n");
+    }
     std::printf("%s_%s_p50 %.1f ms\n", name.c_str(), what, Percentile(v, 0.50));
     std::printf("%s_%s_p99 %.1f ms\n", name.c_str(), what, Percentile(v, 0.99));
     std::printf("%s_%s_max %.1f ms\n", name.c_str(), what, v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
