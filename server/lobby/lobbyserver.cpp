@@ -195,6 +195,13 @@ void TLobbyServer::ServeInput(TConnId id)
     TLobbyConnection* c = Find(id);
     if (!c || c->writes.closing || c->budget.paused || c->awaitingReadable)
         return;
+    // A chat line past its gather goes out before more requests are handled:
+    // its settle may be queued behind a crowd's input.
+    if (scheduler_.PromptOverdue(now_ = Now())) {
+        Write(scheduler_.TakePromptWrites());
+        if (c->writes.closing)
+            return;
+    }
     std::size_t handled = 0;
     TTurn turn = HandleInput(id, handled);
     if (turn == TTurn::Wait) {
@@ -376,7 +383,7 @@ void TLobbyServer::Hurry(TConnId conn)
 
 void TLobbyServer::ScheduleWrite(TLobbyConnection& c, bool urgent)
 {
-    scheduler_.Queued(c.Id(), c.writes, urgent, connections_.size());
+    scheduler_.Queued(c.Id(), c.writes, urgent, connections_.size(), now_);
 }
 
 void TLobbyServer::AwaitWritable(TLobbyConnection& c)
@@ -438,9 +445,17 @@ void TLobbyServer::SetRoundTimer(std::chrono::microseconds delay)
 void TLobbyServer::WriteAndClose()
 {
     now_ = Now();
+    Write(scheduler_.TakeWrites());
+    for (auto& [id, reason] : scheduler_.TakeCloses())
+        Close(id, reason, true);
+    scheduler_.SettleDone();
+}
+
+void TLobbyServer::Write(const std::vector<TConnId>& ids)
+{
     writes_.clear();
     writing_.clear();
-    for (TConnId id : scheduler_.TakeWrites()) {
+    for (TConnId id : ids) {
         TLobbyConnection* c = Find(id);
         writes_.emplace_back(c->Socket().native_handle(), &c->Output());
         writing_.emplace_back(c, c->Output().Bytes());
@@ -448,9 +463,6 @@ void TLobbyServer::WriteAndClose()
     writer_.Write(writes_);
     for (std::size_t i = 0; i < writes_.size(); ++i)
         AfterWrite(*writing_[i].first, writes_[i], writing_[i].second);
-    for (auto& [id, reason] : scheduler_.TakeCloses())
-        Close(id, reason, true);
-    scheduler_.SettleDone();
 }
 
 // --- closing -------------------------------------------------------------------

@@ -84,6 +84,9 @@ private:
     // A settle: writes the queues that are due, then closes the connections
     // ending (the scheduler says which, and how many in one turn).
     void WriteAndClose();
+    // Writes the queues of `ids` (a list the scheduler gave), and sees to
+    // the sockets that failed or filled up.
+    void Write(const std::vector<TConnId>& ids);
     void Close(TConnId id, const std::string& reason, bool tellMaster);
     TLobbyConnection* Find(TConnId id);
     uint64_t Now() const;

@@ -29,7 +29,7 @@ TWriteScheduler::TWriteScheduler(uint32_t sendWaitMs, TTimers timers, TFind find
 {
 }
 
-void TWriteScheduler::Queued(TConnId id, TWriteState& s, bool urgent, std::size_t connections)
+void TWriteScheduler::Queued(TConnId id, TWriteState& s, bool urgent, std::size_t connections, uint64_t nowMs)
 {
     if (s.awaitingWritable)
         return;   // written once the socket takes more
@@ -53,6 +53,8 @@ void TWriteScheduler::Queued(TConnId id, TWriteState& s, bool urgent, std::size_
         if (!s.prompt) {
             s.prompt = true;
             s.due = true;
+            if (prompt_.empty())
+                promptSince_ = nowMs;
             prompt_.push_back(id);
             RequestSettle();
         }
@@ -103,6 +105,23 @@ void TWriteScheduler::Round()
     round_.clear();
 }
 
+void TWriteScheduler::TakeFrom(std::vector<TConnId>& list, bool prompt, std::size_t& taken)
+{
+    const std::size_t cap = prompt ? kPromptWritesPerSettle : kWritesPerSettle;
+    std::size_t i = 0;
+    for (; i < list.size() && taken < cap; ++i, ++taken) {
+        TWriteState* s = find_(list[i]);
+        // Passed over: gone, written already, or listed among the first.
+        if (!s || !s->due || (!prompt && s->prompt))
+            continue;
+        s->due = false;
+        s->prompt = false;
+        if (!s->closing)
+            writing_.push_back(list[i]);
+    }
+    list.erase(list.begin(), list.begin() + std::ptrdiff_t(i));
+}
+
 const std::vector<TConnId>& TWriteScheduler::TakeWrites()
 {
     // What is queued goes out before the closes: closing tells everyone of
@@ -111,22 +130,16 @@ const std::vector<TConnId>& TWriteScheduler::TakeWrites()
     // fills the second list, and a chat line does not wait behind it.
     writing_.clear();
     std::size_t taken = 0;   // entries looked at, written or passed over
-    auto take = [this, &taken](std::vector<TConnId>& list, bool prompt) {
-        std::size_t i = 0;
-        for (; i < list.size() && taken < kWritesPerSettle; ++i, ++taken) {
-            TWriteState* s = find_(list[i]);
-            // Passed over: gone, written already, or listed among the first.
-            if (!s || !s->due || (!prompt && s->prompt))
-                continue;
-            s->due = false;
-            s->prompt = false;
-            if (!s->closing)
-                writing_.push_back(list[i]);
-        }
-        list.erase(list.begin(), list.begin() + std::ptrdiff_t(i));
-    };
-    take(prompt_, true);
-    take(due_, false);
+    TakeFrom(prompt_, true, taken);
+    TakeFrom(due_, false, taken);
+    return writing_;
+}
+
+const std::vector<TConnId>& TWriteScheduler::TakePromptWrites()
+{
+    writing_.clear();
+    std::size_t taken = 0;
+    TakeFrom(prompt_, true, taken);
     return writing_;
 }
 

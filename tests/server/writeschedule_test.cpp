@@ -39,12 +39,12 @@ struct TScheduleRig {
         return *states[id];
     }
     // `frames` frames queued for `id`, then the scheduler told.
-    void Queue(TConnId id, bool urgent, std::size_t frames = 1)
+    void Queue(TConnId id, bool urgent, std::size_t frames = 1, uint64_t nowMs = 0)
     {
         TWriteState& s = Conn(id);
         for (std::size_t i = 0; i < frames; ++i)
             queues[id]->Push(std::make_shared<const std::string>("[frame]"), {}, 0, kNoLimit);
-        scheduler.Queued(id, s, urgent, states.size());
+        scheduler.Queued(id, s, urgent, states.size(), nowMs);
     }
     // A settle as the server runs it: the writes it takes empty their queues.
     std::vector<TConnId> Settle()
@@ -84,14 +84,15 @@ TEST(WriteScheduler, ChatGoesAfterTheGatherRecordsWithTheirRound)
     EXPECT_EQ(rig.rounds.size(), 2u) << "the next change asks for the next round";
 }
 
-// A crowd is handled in shares: the rest of the writes and closes go in
-// a settle of their own, at once, and a connection closing is not written.
+// A crowd's records are handled in shares: the rest of the writes and
+// closes go in a settle of their own, at once, and a connection closing is
+// not written.
 TEST(WriteScheduler, ASettleTakesABoundedShareAndAsksAgainAtOnce)
 {
     TScheduleRig rig;
     const std::size_t crowd = TWriteScheduler::kWritesPerSettle + 10;
     for (TConnId id = 1; id <= crowd; ++id)
-        rig.Queue(id, true);
+        rig.Queue(id, false, TWriteScheduler::kRoundBacklog);
     for (TConnId id = 1; id <= TWriteScheduler::kClosesPerSettle + 2; ++id)
         rig.scheduler.CloseSoon(id, rig.Conn(id), "gone");
     rig.scheduler.CloseSoon(1, rig.Conn(1), "again");   // once only
@@ -134,6 +135,23 @@ TEST(WriteScheduler, ChatIsWrittenAheadOfABacklogOfRecords)
     std::sort(all.begin(), all.end());
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "each queue written once";
     EXPECT_EQ(all.size(), crowd + 1);
+}
+
+// The settle of a chat line can be queued behind a crowd's input: once
+// the line has waited past the gather, the server writes the urgent
+// queues alone between two clients' input, and the records keep waiting.
+TEST(WriteScheduler, AChatLinePastItsGatherIsOverdueAndGoesWithoutTheRecords)
+{
+    TScheduleRig rig;
+    rig.Queue(1, false, TWriteScheduler::kRoundBacklog, 10);
+    EXPECT_FALSE(rig.scheduler.PromptOverdue(100)) << "records alone are never overdue";
+    rig.Queue(2, true, 1, 10);
+    rig.Queue(3, true, 1, 11);
+    EXPECT_FALSE(rig.scheduler.PromptOverdue(10 + TWriteScheduler::kGatherMs)) << "within the gather";
+    ASSERT_TRUE(rig.scheduler.PromptOverdue(12));
+    EXPECT_EQ(rig.scheduler.TakePromptWrites(), (std::vector<TConnId>{2, 3}));
+    EXPECT_FALSE(rig.scheduler.PromptOverdue(100));
+    EXPECT_EQ(rig.Settle(), std::vector<TConnId>{1});
 }
 
 // A client over its budget rests until it has refilled; one that is over
